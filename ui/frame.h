@@ -1,0 +1,140 @@
+// The program frame: registry of loaded windows and their units, property access, window
+// commands, event routing to the application's handler slots, the message loop and the
+// run-time error report. The application talks to windows only through this class.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "runtime/pump.h"
+#include "runtime/value.h"
+#include "ui/backend.h"
+#include "ui/layout.h"
+#include "ui/units.h"
+
+namespace tw {
+
+// A handler receives the event's arguments; its result matters only for the close request.
+using HandlerFn = std::function<Value(const std::vector<Value>& args)>;
+
+// A non-visual unit with methods, such as the database object; destroyed with its window.
+class UnitObject {
+ public:
+  virtual ~UnitObject() = default;
+  virtual Value Call(int method, const std::vector<Value>& args) = 0;
+};
+using UnitFactory = std::function<std::unique_ptr<UnitObject>()>;
+
+// Run-time error codes shown in the report.
+namespace err {
+inline constexpr int kReadNotLoaded = 1;
+inline constexpr int kWriteNotLoaded = 2;
+inline constexpr int kWindowNotLoaded = 3;
+inline constexpr int kNoSuchUnit = 4;
+inline constexpr int kUnitNotFound = 5;
+inline constexpr int kEventUnitNotFound = 6;
+inline constexpr int kEventUnitInvalid = 7;
+inline constexpr int kNotNumeric = 8;
+inline constexpr int kWrongType = 9;
+inline constexpr int kStartWindow = 10;
+inline constexpr int kOutOfMemory = 11;
+}  // namespace err
+
+class Frame final : public EventSink, public MessagePump {
+ public:
+  explicit Frame(Backend& backend);
+  ~Frame() override;
+  Frame(const Frame&) = delete;
+  Frame& operator=(const Frame&) = delete;
+
+  // The frame in use (the most recently constructed one still alive).
+  static Frame& Current();
+
+  void SetHandler(Handler slot, HandlerFn fn);
+  void SetEndRoutine(std::function<void()> fn);
+  void RegisterUnitKind(UnitKind kind, UnitFactory factory);
+
+  // Program start: loads the main window, runs the loop until the program ends, runs the
+  // end-of-program routine. Returns the process exit code.
+  int Run();
+
+  bool LoadWindow(int window, std::optional<int> parent = {}, bool dialog = false);
+  void DestroyWindow(int window, bool immediately = false);
+  bool IsLoaded(int window) const;
+
+  Value ReadProp(UnitRef unit, int number);
+  void WriteProp(UnitRef unit, int number, const Value& value);
+  void Enable(UnitRef unit, bool enabled) { WriteProp(unit, prop::kDisabled, Value::Bool(!enabled)); }
+  // Calls a method of a non-visual unit (the database object).
+  Value CallMethod(UnitRef unit, int method, const std::vector<Value>& args);
+
+  // Window commands.
+  int MsgBox(const Value& text, int style, const Value& title = {}, const Value& owner = {});
+  void PopupMenu(int window, int menuUnit, std::optional<int> x = {}, std::optional<int> y = {});
+  void PopupTrayMenu(int window, int menuUnit);
+  Text ComboItemText(UnitRef combo, int index);
+  int ComboAddItem(UnitRef combo, const Text& text, std::optional<std::int64_t> data = {});
+  void ComboClear(UnitRef combo);
+  int ComboSelectText(UnitRef combo, const Text& prefix);
+  // icon: icon-file bytes, or a text naming an icon file; empty removes the icon.
+  void SetTrayIcon(int window, const Value& icon, const Value& tooltip = {});
+  Text ListCellText(UnitRef list, int row, std::optional<int> column = {});
+  void ListSetCellText(UnitRef list, int row, std::optional<int> column = {}, const Text& text = {});
+  int ListCheckState(UnitRef list, int row);
+  void ListSetCheckState(UnitRef list, int row, std::optional<int> state = {});
+  int ListRowCount(UnitRef list);
+  int ListInsertRow(UnitRef list, const ListInsert& row = {});
+  void ListDeleteAll(UnitRef list);
+
+  // Shows "运行时出错!" with the code and message and ends the process with exit code -1.
+  [[noreturn]] void Fail(int code, const Text& message);
+
+  Backend& backend() { return backend_; }
+
+  // MessagePump
+  void DispatchPending() override;
+  std::uint64_t TickMs() override { return backend_.TickMs(); }
+  void SleepMs(int ms) override { backend_.SleepMs(ms); }
+  void WaitUntil(std::uint64_t deadline) override { backend_.WaitUntil(deadline); }
+
+  // EventSink
+  Value Raise(UnitRef unit, int event, std::vector<Value> args) override;
+  void MenuCommand(int window, int command) override;
+  void CloseRequested(int window) override;
+  void DestroyPosted(int window) override;
+
+ private:
+  struct UnitRecord {
+    const UnitLayout* layout = nullptr;
+    std::map<int, Value> stored;  // properties the backend does not hold
+    std::unique_ptr<UnitObject> object;
+  };
+  struct WindowRecord {
+    const WindowLayout* layout = nullptr;
+    std::map<int, UnitRecord> units;
+    bool destroyPending = false;
+  };
+
+  WindowRecord* FindWin(int window);
+  UnitRecord& Lookup(UnitRef unit, int notLoadedCode, const char* notLoadedMessage);
+  UnitRecord& LookupForCommand(UnitRef unit);
+  void RunLoop(const std::function<bool()>& done);
+  void DestroyNow(int window);
+  bool BuildPopup(int window, int menuUnit, std::vector<PopupItem>& items);
+  Value Normalize(const UnitRecord& rec, int number, const Value& value);
+
+  Backend& backend_;
+  Frame* previous_ = nullptr;
+  std::array<HandlerFn, static_cast<std::size_t>(Handler::Count)> handlers_{};
+  std::map<UnitKind, UnitFactory> factories_;
+  std::function<void()> endRoutine_;
+  std::map<int, WindowRecord> windows_;
+  bool quitSeen_ = false;
+};
+
+}  // namespace tw
