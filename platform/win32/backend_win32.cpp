@@ -13,9 +13,6 @@
 namespace tw {
 namespace {
 
-// The drop-down part of a combo box is never shorter than this, whatever the stored height.
-constexpr int kComboDropHeight = 160;
-
 HINSTANCE Instance() {
   return GetModuleHandleW(nullptr);
 }
@@ -290,6 +287,9 @@ bool Win32Backend::CreateUnit(WinRec& rec, UnitWin& unit, HWND parent) {
     case UnitKind::Edit:
       if (u.editRule == EditRule::Password) SendMessageW(h, EM_SETPASSWORDCHAR, L'*', 0);
       if (u.maxChars > 0) SendMessageW(h, EM_LIMITTEXT, static_cast<WPARAM>(u.maxChars), 0);
+      // The two-digit fields are 20 pixels wide: without the default margins both digits show.
+      if (u.width <= 40)
+        SendMessageW(h, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(0, 0));
       if (u.editRule == EditRule::Digits || u.editRule == EditRule::WholeNumber) {
         SetWindowSubclass(h, &Win32Backend::EditProc, 1, static_cast<DWORD_PTR>(u.editRule));
       }
@@ -302,7 +302,7 @@ bool Win32Backend::CreateUnit(WinRec& rec, UnitWin& unit, HWND parent) {
         const std::wstring text = Wide(item);
         SendMessageW(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
       }
-      FitComboField(h, u.height);
+      SizeCombo(h, u.height);
       break;
     case UnitKind::Progress:
       SendMessageW(h, PBM_SETRANGE32, 0, 100);
@@ -324,19 +324,27 @@ bool Win32Backend::CreateUnit(WinRec& rec, UnitWin& unit, HWND parent) {
   return true;
 }
 
-void Win32Backend::FitComboField(HWND combo, int fieldHeight) {
-  // The selection field's height follows the item height, not the window height: correct the
-  // item height by what the field is off. The value read back need not be the value set (some
-  // combo boxes count their border in one and not the other), so the correction builds on the
-  // value set, for a few rounds.
+void Win32Backend::SizeCombo(HWND combo, int fieldHeight) {
+  // The window height beyond the selection field is the drop-down's; the list rounds it down to
+  // whole items, so one item more keeps it at the minimum. The combo box then keeps its window
+  // at the field's height.
+  const LRESULT row = SendMessageW(combo, CB_GETITEMHEIGHT, 0, 0);
+  RECT r{};
+  GetWindowRect(combo, &r);
+  const int drop = kComboDropHeight + (row > 0 ? static_cast<int>(row) : 20);
+  SetWindowPos(combo, nullptr, 0, 0, r.right - r.left, r.bottom - r.top + drop,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // The field's height follows the item height, corrected by what the field is off. A resize
+  // would put the field back to what the font asks for, so only the item height changes here.
+  // The value read back need not be the value set (some combo boxes count their border in one
+  // and not the other), so the correction builds on the value set.
   const LRESULT start = SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
   if (start == CB_ERR || fieldHeight <= 0) return;
   int item = static_cast<int>(start);
   for (int round = 0; round < 3; ++round) {
-    RECT r{};
     GetWindowRect(combo, &r);
     const int off = fieldHeight - (r.bottom - r.top);
-    if (off == 0) return;
+    if (off == 0) break;
     item = std::max(1, item + off);
     SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item);
   }

@@ -14,7 +14,6 @@ namespace {
 constexpr int kProgressMin = 0;
 constexpr int kProgressMax = 100;
 constexpr int kProgressLimit = 32767;
-constexpr int kComboDropHeight = 160;
 
 // Outer rectangle: on the screen for a window, relative to the container's client area for a
 // control.
@@ -132,7 +131,7 @@ bool Win32Backend::SetProperty(UnitRef unit, int number, const Value& value) {
       // A combo box's window height includes its drop-down part; its field is sized apart.
       const int windowHeight = kind == UnitKind::Combo ? ht + kComboDropHeight : ht;
       SetWindowPos(h, nullptr, x, y, w, windowHeight, SWP_NOZORDER | SWP_NOACTIVATE);
-      if (kind == UnitKind::Combo) FitComboField(h, ht);
+      if (kind == UnitKind::Combo) SizeCombo(h, ht);
       if (kind == UnitKind::TransparentLabel) {
         RepaintBeneath(h, old);
         RepaintBeneath(h, UnitRect(h, false));

@@ -23,6 +23,9 @@ inline constexpr UINT kMsgListChecked = WM_APP + 3;    // wParam = list unit id,
 inline constexpr UINT kMsgTray = 0x8064;               // lParam = mouse message
 inline constexpr UINT kTrayIconId = 100;
 
+// The drop-down part of a combo box is never shorter than this, whatever the stored height.
+inline constexpr int kComboDropHeight = 160;
+
 // Window classes; the smoke test finds the main window by its class as well.
 inline constexpr wchar_t kWindowClass[] = L"TidewellWindow";
 inline constexpr wchar_t kTransparentClass[] = L"TidewellTransparent";
@@ -110,7 +113,8 @@ class Win32Backend final : public Backend {
   static void RegisterClasses();
   bool CreateUnit(WinRec& rec, UnitWin& unit, HWND parent);
   void StackInStoredOrder(const WinRec& rec);
-  void FitComboField(HWND combo, int fieldHeight);
+  // Field of the stored height, drop-down part of at least kComboDropHeight pixels.
+  void SizeCombo(HWND combo, int fieldHeight);
 
   // Window procedures (backend_win32_procs.cpp).
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
