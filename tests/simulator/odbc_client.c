@@ -13,7 +13,8 @@
  *             bind:TEXT  a text parameter for the next prep/exec
  *             sleep:MS   pause
  *             reconnect  disconnect and connect again
- * output:   CONNECT OK|FAIL, DIAG <state> <native> <text>, COL <i> <name>
+ * output:   DIAG <state> <native> <text> (before the CONNECT or END line
+ *           they belong to), CONNECT OK|FAIL, COL <i> <name>
  *           <sqltype> <size>, ROW <v>\t<v>..., FIRST <row>, ROWCOUNT <n>,
  *           RESULT, END <command> <rc>. Bytes outside printable ASCII are
  *           written as \xHH; NULL as \N.
@@ -112,8 +113,8 @@ static int do_connect(void) {
         rc = SQLDriverConnect(dbc, NULL, (SQLCHAR *)conn_str, SQL_NTS, out, sizeof out, &outlen,
                               SQL_DRIVER_NOPROMPT);
     }
+    if (rc != SQL_SUCCESS) diag(SQL_NULL_HSTMT);
     printf("CONNECT %s\n", SQL_SUCCEEDED(rc) ? "OK" : "FAIL");
-    if (!SQL_SUCCEEDED(rc) || rc == SQL_SUCCESS_WITH_INFO) diag(SQL_NULL_HSTMT);
     return SQL_SUCCEEDED(rc);
 }
 
@@ -167,6 +168,7 @@ static void drain(SQLHSTMT st) {
         SQLRowCount(st, &count);
         printf("RESULT %ld\n", (long)count);
         while (ncols > 0 && SQL_SUCCEEDED(rc = SQLFetch(st))) {
+            if (rc == SQL_SUCCESS_WITH_INFO) diag(st);
             printf("ROW ");
             for (SQLSMALLINT i = 1; i <= ncols; i++) {
                 char buf[2048];
@@ -179,7 +181,7 @@ static void drain(SQLHSTMT st) {
         }
         if (ncols > 0 && rc != SQL_NO_DATA) diag(st);
         rc = SQLMoreResults(st);
-        if (rc == SQL_ERROR) diag(st);
+        if (rc == SQL_ERROR || rc == SQL_SUCCESS_WITH_INFO) diag(st);
     } while (SQL_SUCCEEDED(rc));
 }
 

@@ -59,7 +59,7 @@ class DbFile:
         self.size = int(spec.get("size", 1024))
         self.used = min(int(spec.get("used", self.size // 2)), self.size)
         # Pages still in use after the log is truncated (checkpoint or log backup).
-        self.active = min(int(spec.get("active", min(self.used, 16))), self.used)
+        self.active = min(int(spec.get("active", self.used)), self.used)
         self.min_size = int(spec.get("min_size", min(self.size, 64) if self.is_log else 0))
         self.max_size = int(spec.get("max_size", 268435456 if self.is_log else -1))
         self.growth = int(spec.get("growth", 8192))

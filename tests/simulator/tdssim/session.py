@@ -173,7 +173,7 @@ class Session:
 
     def _call_text(self, call):
         if call.name.lower() == "sp_execute":
-            return self.prepared.get(call.arg(0))
+            return self.prepared.get(call.arg(0), (None,))[0]
         text = call.statement()
         return text if isinstance(text, str) else None
 
