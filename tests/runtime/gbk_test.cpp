@@ -39,15 +39,12 @@ TEST(Gbk, UnmappableBecomesQuestionMark) {
 }
 
 TEST(Gbk, BrokenInputDoesNotStopTheConversion) {
-  EXPECT_EQ(GbkToUtf8("a\xFF"
-                      "b"),
-            "a?b");
+  const std::string leadThenDel("a\x81\x7F", 3);  // 0x7F is never a second byte
+  EXPECT_EQ(GbkToUtf8(leadThenDel), "a?\x7F");
   EXPECT_EQ(GbkToUtf8("a\x81"), "a?");      // lead byte cut off at the end
-  EXPECT_EQ(GbkToUtf16("\x81 b"), u"? b");  // a space is no second byte
+  EXPECT_EQ(GbkToUtf16("\x81 b"), u"? b");  // the space after a broken lead byte stays
   EXPECT_EQ(Utf8ToGbk("a\xC3(b"), "a?(b");  // broken UTF-8 sequence
-  EXPECT_EQ(Utf8ToGbk("\xE4\xB8"),
-            "?"
-            "?");                                              // cut-off sequence, one '?' per byte
+  EXPECT_EQ(Utf8ToGbk(std::string("\xE4\xB8") + "a"), "?a");   // cut-off sequence
   EXPECT_EQ(Utf16ToGbk(std::u16string(u"\xD800x", 2)), "?x");  // lone surrogate
 }
 
