@@ -67,7 +67,10 @@ class Direction {
   Direction(const Direction&) = delete;
   Direction& operator=(const Direction&) = delete;
 
-  bool Ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  // iconv_open reports failure as the pointer value -1.
+  bool Ok() const {
+    return cd_ != reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
+  }
 
   // Converts `in`, appending the raw output bytes to `out`; `replacement` stands for every
   // character that cannot be converted.

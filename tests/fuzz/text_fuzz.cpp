@@ -18,8 +18,8 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-// The input: three option bytes, then text, sought text and replacement separated by zero
-// bytes.
+// The input: three option bytes (start and count are stored plus 128), then text, sought text and
+// replacement separated by zero bytes.
 struct Input {
   std::uint8_t flags = 0;
   int start = 0;
@@ -31,8 +31,8 @@ Input Split(const std::uint8_t* data, std::size_t size) {
   Input in;
   if (size >= 3) {
     in.flags = data[0];
-    in.start = static_cast<std::int8_t>(data[1]);
-    in.count = static_cast<std::int8_t>(data[2]);
+    in.start = data[1] - 128;
+    in.count = data[2] - 128;
     data += 3;
     size -= 3;
   }
@@ -81,7 +81,7 @@ void FuzzNumbers(const std::uint8_t* data, std::size_t size) {
   ToText(Value::Double(d));
   ToText(Value::Float(static_cast<float>(d)));
   ToInt(Value::Double(d));
-  Round(d, static_cast<std::int8_t>(size > 8 ? data[8] : 0));
+  Round(d, size > 8 ? data[8] - 128 : 0);
   const int month = MonthOf(d), day = DayOf(d), weekday = WeekdayOf(d);
   Check(month >= 1 && month <= 12 && day >= 1 && day <= 31 && weekday >= 1 && weekday <= 7);
   Check(HourOf(d) < 24 && MinuteOf(d) < 60 && SecondOf(d) < 60);
