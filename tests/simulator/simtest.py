@@ -13,6 +13,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -25,37 +26,36 @@ _work = tempfile.mkdtemp(prefix="tw-simtest-")
 atexit.register(shutil.rmtree, _work, ignore_errors=True)
 _client = None
 _env = None
-
-
-def work_dir():
-    return _work
+_setup_lock = threading.Lock()
 
 
 def client_path():
     """The C client: from the build (TW_ODBC_CLIENT) or compiled here once."""
     global _client
-    if _client is None:
-        built = os.environ.get("TW_ODBC_CLIENT")
-        if built and os.path.exists(built):
-            _client = built
-        else:
-            out = os.path.join(_work, "odbc_client")
-            subprocess.run(["cc", "-O1", "-o", out, os.path.join(HERE, "odbc_client.c"), "-lodbc"],
-                           check=True, timeout=120)
-            _client = out
-    return _client
+    with _setup_lock:
+        if _client is None:
+            built = os.environ.get("TW_ODBC_CLIENT")
+            if built and os.path.exists(built):
+                _client = built
+            else:
+                out = os.path.join(_work, "odbc_client")
+                subprocess.run(["cc", "-O1", "-o", out, os.path.join(HERE, "odbc_client.c"),
+                                "-lodbc"], check=True, timeout=120)
+                _client = out
+        return _client
 
 
 def odbc_env():
     """The environment odbc-env.sh sets up, captured by running it."""
     global _env
-    if _env is None:
-        d = os.path.join(_work, "odbc")
-        out = subprocess.run(["sh", os.path.join(HERE, "odbc-env.sh"), "--dir", d, "env", "-0"],
-                             check=True, capture_output=True, timeout=30).stdout
-        _env = dict(kv.split("=", 1) for kv in out.decode().split("\0") if "=" in kv)
-        _env["LANG"] = _env["LC_ALL"] = "C"
-    return _env
+    with _setup_lock:
+        if _env is None:
+            d = os.path.join(_work, "odbc")
+            out = subprocess.run(["sh", os.path.join(HERE, "odbc-env.sh"), "--dir", d, "env", "-0"],
+                                 check=True, capture_output=True, timeout=30).stdout
+            _env = dict(kv.split("=", 1) for kv in out.decode().split("\0") if "=" in kv)
+            _env["LANG"] = _env["LC_ALL"] = "C"
+        return _env
 
 
 class Simulator:

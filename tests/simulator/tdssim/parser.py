@@ -3,7 +3,7 @@
 A batch is parsed whole before anything runs, as SQL Server compiles a batch
 first: one syntax error means no statement of the batch executes.
 """
-from .lexer import SqlError, syntax_error, tokenize
+from .lexer import syntax_error, tokenize
 
 RESERVED = set("""ADD ALL ALTER AND ANY AS ASC BACKUP BEGIN BETWEEN BREAK BROWSE BULK BY CASCADE
 CASE CHECK CHECKPOINT CLOSE CLUSTERED COLLATE COLUMN COMMIT COMPUTE CONSTRAINT CONTINUE CONVERT
@@ -391,4 +391,3 @@ def parse_batch(sql):
     return Parser(sql).batch()
 
 
-__all__ = ["parse_batch", "Node", "SqlError"]

@@ -9,7 +9,7 @@ import re
 from . import engine, wire
 from .lexer import SqlError
 from .query import run_select
-from .sqltypes import INT, Reader, read_param
+from .sqltypes import INT, IntType, NVarChar, Param, Reader, VarChar, read_param
 from .views import Column
 
 PROC_IDS = {1: "sp_cursor", 2: "sp_cursoropen", 3: "sp_cursorprepare", 4: "sp_cursorexecute",
@@ -128,8 +128,25 @@ def _prepexec(session, call, out, outputs):
     _prepare_common(session, call, out, outputs, execute=True)
 
 
+def _declared(defs):
+    """NULL parameters typed as their definitions say, for describing a statement."""
+    params = []
+    for name, tname, size in re.findall(r"(@[\w@#$]+)\s+(\w+)(?:\s*\(\s*(\w+))?", defs or ""):
+        tname = tname.lower()
+        length = int(size) if size and size.isdigit() else 4000
+        if tname in ("int", "smallint", "tinyint", "bigint"):
+            sqltype = IntType({"tinyint": 1, "smallint": 2, "int": 4, "bigint": 8}[tname])
+        elif tname in ("varchar", "char"):
+            sqltype = VarChar(length)
+        else:
+            sqltype = NVarChar(length)
+        params.append(Param(name, 0, None, None, sqltype))
+    return params
+
+
 def _prepare(session, call, out, outputs):
     stmts = _prepare_common(session, call, out, outputs, execute=False)
+    session.params = _declared(call.arg(1))
     if stmts and len(stmts) == 1 and stmts[0].kind == "select" and (call.arg(3) or 0) & 1:
         with session.cat.lock:
             rs = run_select(stmts[0], session)
