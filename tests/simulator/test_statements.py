@@ -90,8 +90,11 @@ class ErrorsTest(unittest.TestCase):
                               "exec:SELECT TOP 2 name FROM sys.databases WHERE database_id > 4 AND "
                               "name LIKE '%[_]db' ORDER BY name DESC",
                               "exec:SELECT name FROM databases",
-                              "exec:SELEC name FROM sys.databases")
-        self.assertEqual([c.natives for c in run.commands], [[207], [208], [8120], [], [208], [2812]])
+                              "exec:SELEC name FROM sys.databases",
+                              "exec:sp_nothing 1, N'x'")
+        self.assertEqual([c.natives for c in run.commands],
+                         [[207], [208], [8120], [], [208], [102], [2812]])
+        self.assertIn("near 'FROM'", run[5].diags[0][2])
         self.assertEqual(run[3].rows, [["restoring_db"], ["readonly_db"]])
 
 
