@@ -86,6 +86,14 @@ class CursorTest(Shared):
         self.assertEqual(run[2].cols, [("id", 4, 10), ("", -9, 128), ("", 4, 10)])
         self.assertEqual(run[2].rows, [["5", "sales", "3"]])
 
+    def test_cursor_over_a_constant_select_and_over_other_statements(self):
+        run = self.sim.client("open:SELECT 1 AS one, N'x'", "open:USE sales", "exec:SELECT db_name()")
+        self.assertEqual((run[0].rows, run[0].first), ([["1", "x"]], ["1", "x"]))
+        self.assertEqual(sorted(run[1].natives), [0, 5701])   # 0: invalid cursor state
+        opened = [e for e in self.sim.log() if e["text"] == "USE sales"][-1]
+        self.assertEqual(opened["infos"], [16954, 5701])   # no cursor; the driver hides it
+        self.assertEqual(run[2].rows, [["master"]])
+
     def test_files_of_unknown_database_is_empty_without_error(self):
         run = self.sim.client("open:" + FILES % "nope")
         self.assertEqual(run[0].rows, [])
