@@ -55,6 +55,7 @@ def odbc_env():
                                  check=True, capture_output=True, timeout=30).stdout
             _env = dict(kv.split("=", 1) for kv in out.decode().split("\0") if "=" in kv)
             _env["LANG"] = _env["LC_ALL"] = "C"
+            _env.setdefault("ASAN_OPTIONS", "detect_leaks=0")   # the driver's leaks are not ours
         return _env
 
 
@@ -86,10 +87,10 @@ class Simulator:
             raise RuntimeError("simulator did not start: %r %s" % (line, self.proc.stderr.read()))
         self.port = int(m.group(1))
 
-    def control(self, spec):
+    def control(self, faults):
         tmp = self.control_path + ".tmp"
         with open(tmp, "w", encoding="utf-8") as f:
-            json.dump(spec, f, ensure_ascii=False)
+            json.dump(faults, f, ensure_ascii=False)
         os.replace(tmp, self.control_path)
 
     def log(self, kinds=("batch", "rpc")):

@@ -20,6 +20,13 @@ class FaultsTest(unittest.TestCase):
     def tearDown(self):
         self.sim.stop()
 
+    def wait_for_log(self, entries):
+        for _ in range(100):   # at most 10 s
+            if len(self.sim.log()) >= entries:
+                return
+            time.sleep(0.1)
+        self.fail("the server logged fewer than %d requests" % entries)
+
     def test_query_timeout_cancels_a_delayed_answer_and_the_connection_goes_on(self):
         self.sim.control({"delay_seconds": 8, "delay_matching": "archive"})
         run = self.sim.client("exec:SELECT name FROM sys.databases WHERE name = 'archive'",
@@ -60,6 +67,21 @@ class FaultsTest(unittest.TestCase):
         self.sim.control({})
         self.assertTrue(self.sim.client().ok)
 
+    def test_server_falling_silent_mid_session_times_out_and_loses_the_link(self):
+        results = []
+        worker = threading.Thread(target=lambda: results.append(self.sim.client(
+            "exec:SELECT 1", "sleep:1500", "exec:SELECT 2", "exec:SELECT 3",
+            query_timeout=1, limit=30)))
+        worker.start()
+        self.wait_for_log(1)
+        self.sim.control({"hang": True})
+        worker.join(timeout=40)
+        run = results[0]
+        self.assertEqual(run[0].rows, [["1"]])
+        self.assertEqual(run[2].states, ["S1T00"])   # not even the ATTENTION is answered
+        self.assertTrue(link_lost(run[3]))
+        self.assertTrue(self.sim.log()[-1]["unanswered"])
+
     def test_refused_logins_switch_on_and_off(self):
         self.sim.control({"refuse_logins": ["reader"]})
         self.assertTrue(self.sim.client().ok)
@@ -86,10 +108,7 @@ class FaultsTest(unittest.TestCase):
         worker = threading.Thread(target=lambda: results.append(self.sim.client(
             "exec:USE sales", "sleep:1500", "exec:SELECT db_name()", limit=30)))
         worker.start()
-        for _ in range(100):   # until the USE has been served, at most 10 s
-            if self.sim.log():
-                break
-            time.sleep(0.1)
+        self.wait_for_log(1)
         self.sim.control({"offline": ["sales"]})
         worker.join(timeout=40)
         run = results[0]
