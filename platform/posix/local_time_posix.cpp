@@ -1,0 +1,10 @@
+// Local calendar time on POSIX systems.
+#include "platform/local_time.h"
+
+namespace tw {
+
+bool LocalCalendarTime(std::time_t t, std::tm& out) {
+  return localtime_r(&t, &out) != nullptr;
+}
+
+}  // namespace tw
