@@ -42,7 +42,6 @@ std::optional<FoundEntry> FindFirst(std::string_view path);
 bool SetAttributes(std::string_view path, int attributes);
 
 void Sleep(int ms);  // ms >= 0
-std::uint64_t MonotonicMs();
 
 Text HostName();
 // First IPv4 address the resolver lists for `host`, dotted; empty when it cannot be resolved.
@@ -59,12 +58,11 @@ struct RegData {
 // Opens the key for writing, creating it (and its parents) when missing, then writes the
 // value when `data` is given. False when the key can be neither opened nor created, or the
 // value cannot be written.
-bool RegWriteValue(int root, std::string_view keyPath, std::string_view name,
-                   const RegData* data);
+bool RegWriteValue(int root, std::string_view keyPath, std::string_view name, const RegData* data);
 // True when the value existed and was deleted.
-bool RegDeleteValue(int root, std::string_view keyPath, std::string_view name);
+bool RegEraseValue(int root, std::string_view keyPath, std::string_view name);
 // Deletes a key that has no subkeys, with its values; true on success.
-bool RegDeleteKey(int root, std::string_view keyPath);
+bool RegEraseKey(int root, std::string_view keyPath);
 std::optional<RegData> RegReadValue(int root, std::string_view keyPath, std::string_view name);
 
 }  // namespace tw::platform

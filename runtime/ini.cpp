@@ -87,7 +87,9 @@ bool HasLineBreakOrNul(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-bool IsBlankLine(std::string_view line) { return SkipLeadingBlanks(line).empty(); }
+bool IsBlankLine(std::string_view line) {
+  return SkipLeadingBlanks(line).empty();
+}
 
 // Lines [first, last) of the first section called `section`; first == 0 when there is none
 // (a section body never starts at line 0, the header comes before it).
@@ -100,13 +102,12 @@ struct Range {
 std::optional<Range> FindSection(std::string_view c, const std::vector<Line>& lines,
                                  std::string_view section, Charset cs, std::size_t from = 0) {
   for (std::size_t i = from; i < lines.size(); ++i) {
-    const auto name =
-        HeaderName(c.substr(lines[i].begin, lines[i].end - lines[i].begin), cs);
+    const auto name = HeaderName(c.substr(lines[i].begin, lines[i].end - lines[i].begin), cs);
     if (!name || !NamesEqual(*name, section, cs)) continue;
     Range r{i, i + 1, i + 1};
-    while (r.last < lines.size() &&
-           !HeaderName(c.substr(lines[r.last].begin, lines[r.last].end - lines[r.last].begin),
-                       cs)) {
+    while (
+        r.last < lines.size() &&
+        !HeaderName(c.substr(lines[r.last].begin, lines[r.last].end - lines[r.last].begin), cs)) {
       ++r.last;
     }
     return r;

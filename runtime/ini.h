@@ -34,7 +34,9 @@ enum class Charset { Gbk, Utf8 };
 inline constexpr std::size_t kMaxValueBytes = 10239;
 
 // True for the bytes 0x01..0x20 that are skipped around names.
-constexpr bool IsBlank(unsigned char c) { return c >= 0x01 && c <= 0x20; }
+constexpr bool IsBlank(unsigned char c) {
+  return c >= 0x01 && c <= 0x20;
+}
 std::string_view TrimBlanks(std::string_view s);
 std::string_view SkipLeadingBlanks(std::string_view s);
 

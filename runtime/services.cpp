@@ -21,7 +21,8 @@ Text g_exeFileName;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 bool IsUtf16File(std::string_view c) {
-  return c.size() >= 2 && ((c[0] == '\xFF' && c[1] == '\xFE') || (c[0] == '\xFE' && c[1] == '\xFF'));
+  return c.size() >= 2 &&
+         ((c[0] == '\xFF' && c[1] == '\xFE') || (c[0] == '\xFE' && c[1] == '\xFF'));
 }
 
 }  // namespace
@@ -49,8 +50,12 @@ bool InitProgramLocation() {
   return true;
 }
 
-Text RunDirectory() { return g_runDirectory; }
-Text ExeFileName() { return g_exeFileName; }
+Text RunDirectory() {
+  return g_runDirectory;
+}
+Text ExeFileName() {
+  return g_exeFileName;
+}
 
 // ---- Settings file -------------------------------------------------------------------------
 
@@ -76,8 +81,8 @@ Text IniRead(std::string_view file, std::string_view section, std::string_view k
   return found ? Text(ini::CutValue(*found)) : fallback;
 }
 
-bool IniWrite(std::string_view file, std::string_view section,
-              std::optional<std::string_view> key, std::optional<std::string_view> value) {
+bool IniWrite(std::string_view file, std::string_view section, std::optional<std::string_view> key,
+              std::optional<std::string_view> value) {
   if (file.empty()) return false;
   std::string content;
   switch (platform::ReadWholeFile(file, content)) {
@@ -98,8 +103,7 @@ bool IniWrite(std::string_view file, std::string_view section,
     const std::string v = value ? GbkToUtf8(*value) : std::string();
     edit = ini::Edit(std::string_view(content).substr(kUtf8Bom.size()), GbkToUtf8(section),
                      key ? std::optional<std::string_view>(k) : std::nullopt,
-                     value ? std::optional<std::string_view>(v) : std::nullopt,
-                     ini::Charset::Utf8);
+                     value ? std::optional<std::string_view>(v) : std::nullopt, ini::Charset::Utf8);
     if (edit.status == ini::EditStatus::Changed) edit.content.insert(0, kUtf8Bom);
   } else {
     edit = ini::Edit(content, section, key, value);
@@ -139,16 +143,15 @@ bool RegWrite(int root, std::string_view path, const Value& value) {
   } else {
     writable = false;  // the key is still created, as callers of the registry expect
   }
-  const bool ok =
-      platform::RegWriteValue(root, parts.head, parts.tail, writable ? &data : nullptr);
+  const bool ok = platform::RegWriteValue(root, parts.head, parts.tail, writable ? &data : nullptr);
   return ok && writable;
 }
 
 bool RegDelete(int root, std::string_view path) {
   root = NormalizeRegRoot(root);
   const PathSplit parts = SplitAtLastSeparator(path, '\\');
-  if (platform::RegDeleteValue(root, parts.head, parts.tail)) return true;
-  return !path.empty() && platform::RegDeleteKey(root, path);
+  if (platform::RegEraseValue(root, parts.head, parts.tail)) return true;
+  return !path.empty() && platform::RegEraseKey(root, path);
 }
 
 // ---- Files ---------------------------------------------------------------------------------
@@ -207,7 +210,9 @@ void DelayMs(int ms) {
 
 // ---- Host and processes --------------------------------------------------------------------
 
-Text HostName() { return platform::HostName(); }
+Text HostName() {
+  return platform::HostName();
+}
 
 Text LocalIp(std::optional<std::string_view> host) {
   if (host && !host->empty()) return platform::ResolveIpv4(*host);
@@ -215,6 +220,8 @@ Text LocalIp(std::optional<std::string_view> host) {
   return own.empty() ? Text() : platform::ResolveIpv4(own);
 }
 
-std::vector<ProcessInfo> ProcessList() { return platform::Processes(); }
+std::vector<ProcessInfo> ProcessList() {
+  return platform::Processes();
+}
 
 }  // namespace tw

@@ -38,8 +38,8 @@ Text IniRead(std::string_view file, std::string_view section, std::string_view k
 // file. Key absent: removes the section; value absent: removes the key. The file is replaced
 // atomically, so a failed write leaves the old settings intact. False when the file cannot be
 // read or written, or when a name or value cannot be stored (line breaks, blank names).
-bool IniWrite(std::string_view file, std::string_view section,
-              std::optional<std::string_view> key, std::optional<std::string_view> value);
+bool IniWrite(std::string_view file, std::string_view section, std::optional<std::string_view> key,
+              std::optional<std::string_view> value);
 
 // Registry roots: 1 HKEY_CLASSES_ROOT, 2 HKEY_CURRENT_CONFIG, 4 HKEY_LOCAL_MACHINE,
 // 5 HKEY_USERS, 3 and any other number HKEY_CURRENT_USER. The path's last '\\' separates the

@@ -9,10 +9,10 @@
 //   K <root> <path>
 //   V <root> <path> <name> <kind> <data>
 // where an empty hex field is written as "-".
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -82,7 +82,9 @@ std::optional<std::string> Unhex(std::string_view hex) {
   return out;
 }
 
-bool SamePath(std::string_view a, std::string_view b) { return ini::NamesEqual(a, b); }
+bool SamePath(std::string_view a, std::string_view b) {
+  return ini::NamesEqual(a, b);
+}
 
 // The key path's parts; nullopt when a part is empty ("a\\\\b", "\\a"), as the registry
 // refuses such paths.
@@ -165,7 +167,8 @@ bool Modify(Change change) {
   const std::string path = StorePath();
   if (path.empty()) return false;
   const auto slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0 && !posix::MakeDirectories(path.substr(0, slash), 0700)) {
+  if (slash != std::string::npos && slash > 0 &&
+      !posix::MakeDirectories(path.substr(0, slash), 0700)) {
     return false;
   }
   const int lock = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -188,8 +191,7 @@ bool Modify(Change change) {
 
 }  // namespace
 
-bool RegWriteValue(int root, std::string_view keyPath, std::string_view name,
-                   const RegData* data) {
+bool RegWriteValue(int root, std::string_view keyPath, std::string_view name, const RegData* data) {
   const auto parts = Parts(keyPath);
   if (!parts) return false;
   return Modify([&](Store& store, bool& result) {
@@ -220,7 +222,7 @@ bool RegWriteValue(int root, std::string_view keyPath, std::string_view name,
   });
 }
 
-bool RegDeleteValue(int root, std::string_view keyPath, std::string_view name) {
+bool RegEraseValue(int root, std::string_view keyPath, std::string_view name) {
   return Modify([&](Store& store, bool& result) {
     StoredKey* key = FindKey(store, root, keyPath);
     if (!key) return false;
@@ -232,7 +234,7 @@ bool RegDeleteValue(int root, std::string_view keyPath, std::string_view name) {
   });
 }
 
-bool RegDeleteKey(int root, std::string_view keyPath) {
+bool RegEraseKey(int root, std::string_view keyPath) {
   const auto parts = Parts(keyPath);
   if (!parts || parts->empty()) return false;  // a root key cannot be deleted
   return Modify([&](Store& store, bool& result) {

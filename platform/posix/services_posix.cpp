@@ -28,7 +28,8 @@ namespace posix {
 ReadStatus ReadFile(const std::string& path, std::string& out) {
   out.clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : ReadStatus::Failed;
+  if (fd < 0)
+    return (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : ReadStatus::Failed;
   char buf[65536];
   for (;;) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -78,7 +79,11 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, mode_t newMode
     std::free(real);
     exists = ::stat(target.c_str(), &st) == 0;
   }
-  if (exists && (!S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0)) return false;
+  // A file without any write permission is read-only, even for root (who passes access()).
+  if (exists &&
+      (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) {
+    return false;
+  }
   const mode_t mode = exists ? (st.st_mode & 07777) : newMode;
 
   std::string temp = target + ".XXXXXX";
@@ -113,7 +118,9 @@ bool MakeDirectories(const std::string& dir, mode_t mode) {
 
 namespace {
 
-std::string OsPath(std::string_view gbk) { return GbkToUtf8(gbk); }
+std::string OsPath(std::string_view gbk) {
+  return GbkToUtf8(gbk);
+}
 
 // Windows wildcards: '*' any run of characters, '?' one character.
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
@@ -186,7 +193,9 @@ std::optional<ProcessInfo> ReadProcess(int pid) {
 
 }  // namespace
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+  return '/';
+}
 
 Text ExecutablePath() {
   std::string buf(256, '\0');
@@ -217,7 +226,8 @@ bool ReplaceWholeFile(std::string_view path, std::string_view bytes) {
 std::optional<FoundEntry> FindFirst(std::string_view path) {
   const std::string os = OsPath(path);
   const auto slash = os.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : os.substr(0, slash));
+  const std::string dir =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : os.substr(0, slash));
   const std::string pattern = slash == std::string::npos ? os : os.substr(slash + 1);
   if (pattern.find_first_of("*?") == std::string::npos) return EntryOf(os);
   DIR* d = ::opendir(dir.c_str());
@@ -241,12 +251,8 @@ bool SetAttributes(std::string_view path, int attributes) {
   return ::chmod(os.c_str(), mode) == 0;
 }
 
-void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(std::max(ms, 0))); }
-
-std::uint64_t MonotonicMs() {
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        std::chrono::steady_clock::now().time_since_epoch())
-                                        .count());
+void Sleep(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(std::max(ms, 0)));
 }
 
 Text HostName() {

@@ -1,8 +1,11 @@
 // The system services on Win32: the wide-character file, registry, Winsock and Toolhelp
 // functions, with every path and name converted between the program's GBK texts and UTF-16
 // here, so the results do not depend on the system's ANSI code page.
+// Winsock before windows.h, and Toolhelp after it: the order matters.
 #include <winsock2.h>
+
 #include <windows.h>
+
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -53,11 +56,16 @@ bool WinsockReady() {
 
 HKEY RootKey(int root) {
   switch (root) {
-    case 1: return HKEY_CLASSES_ROOT;
-    case 2: return HKEY_CURRENT_CONFIG;
-    case 4: return HKEY_LOCAL_MACHINE;
-    case 5: return HKEY_USERS;
-    default: return HKEY_CURRENT_USER;
+    case 1:
+      return HKEY_CLASSES_ROOT;
+    case 2:
+      return HKEY_CURRENT_CONFIG;
+    case 4:
+      return HKEY_LOCAL_MACHINE;
+    case 5:
+      return HKEY_USERS;
+    default:
+      return HKEY_CURRENT_USER;
   }
 }
 
@@ -78,7 +86,9 @@ class RegKey {
 
 }  // namespace
 
-char PathSeparator() { return '\\'; }
+char PathSeparator() {
+  return '\\';
+}
 
 Text ExecutablePath() {
   std::wstring buf(MAX_PATH, L'\0');
@@ -151,9 +161,9 @@ bool ReplaceWholeFile(std::string_view path, std::string_view bytes) {
   }
   // The new file takes the old one's attributes before it takes its place, so the hidden
   // settings file never shows up, even for a moment.
-  const DWORD keep = exists ? (attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                        FILE_ATTRIBUTE_ARCHIVE))
-                            : 0;
+  const DWORD keep =
+      exists ? (attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE))
+             : 0;
   if (keep) ::SetFileAttributesW(temp.c_str(), keep);
   bool moved = exists && ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr,
                                         REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
@@ -186,9 +196,9 @@ bool SetAttributes(std::string_view path, int attributes) {
   return ::SetFileAttributesW(Wide(path).c_str(), a) != 0;
 }
 
-void Sleep(int ms) { ::Sleep(static_cast<DWORD>(ms < 0 ? 0 : ms)); }
-
-std::uint64_t MonotonicMs() { return ::GetTickCount64(); }
+void Sleep(int ms) {
+  ::Sleep(static_cast<DWORD>(ms < 0 ? 0 : ms));
+}
 
 Text HostName() {
   if (!WinsockReady()) return Text();
@@ -220,7 +230,8 @@ std::vector<ProcessInfo> Processes() {
   if (!snap.ok()) return out;
   PROCESSENTRY32W e;
   e.dwSize = sizeof e;
-  for (BOOL more = ::Process32FirstW(snap.get(), &e); more; more = ::Process32NextW(snap.get(), &e)) {
+  for (BOOL more = ::Process32FirstW(snap.get(), &e); more;
+       more = ::Process32NextW(snap.get(), &e)) {
     ProcessInfo p;
     p.pid = static_cast<int>(e.th32ProcessID);
     p.exeFile = Narrow(e.szExeFile);
@@ -233,8 +244,7 @@ std::vector<ProcessInfo> Processes() {
   return out;
 }
 
-bool RegWriteValue(int root, std::string_view keyPath, std::string_view name,
-                   const RegData* data) {
+bool RegWriteValue(int root, std::string_view keyPath, std::string_view name, const RegData* data) {
   const std::wstring path = Wide(keyPath);
   RegKey key;
   if (::RegOpenKeyExW(RootKey(root), path.c_str(), 0, KEY_WRITE, key.out()) != ERROR_SUCCESS &&
@@ -264,7 +274,7 @@ bool RegWriteValue(int root, std::string_view keyPath, std::string_view name,
   return rc == ERROR_SUCCESS;
 }
 
-bool RegDeleteValue(int root, std::string_view keyPath, std::string_view name) {
+bool RegEraseValue(int root, std::string_view keyPath, std::string_view name) {
   RegKey key;
   if (::RegOpenKeyExW(RootKey(root), Wide(keyPath).c_str(), 0, KEY_WRITE, key.out()) !=
       ERROR_SUCCESS) {
@@ -273,7 +283,7 @@ bool RegDeleteValue(int root, std::string_view keyPath, std::string_view name) {
   return ::RegDeleteValueW(key.get(), Wide(name).c_str()) == ERROR_SUCCESS;
 }
 
-bool RegDeleteKey(int root, std::string_view keyPath) {
+bool RegEraseKey(int root, std::string_view keyPath) {
   return ::RegDeleteKeyW(RootKey(root), Wide(keyPath).c_str()) == ERROR_SUCCESS;
 }
 
@@ -305,9 +315,14 @@ std::optional<RegData> RegReadValue(int root, std::string_view keyPath, std::str
       out.bytes = Utf16ToGbk(w);
       return out;
     }
-    case REG_DWORD: out.kind = RegKind::Dword; break;
-    case REG_BINARY: out.kind = RegKind::Binary; break;
-    default: return std::nullopt;
+    case REG_DWORD:
+      out.kind = RegKind::Dword;
+      break;
+    case REG_BINARY:
+      out.kind = RegKind::Binary;
+      break;
+    default:
+      return std::nullopt;
   }
   out.bytes = std::move(bytes);
   return out;

@@ -99,8 +99,7 @@ TEST(IniEdit, ReplacesAValueInPlaceKeepingEverythingElse) {
       "; settings\r\n[a]\r\nx=1\r\n  Key = old value\r\nz=3\n\r\n[b]\r\nkey=other\r\n";
   const EditResult r = Edit(file, "A", "KEY", "new");
   ASSERT_EQ(r.status, EditStatus::Changed);
-  EXPECT_EQ(r.content,
-            "; settings\r\n[a]\r\nx=1\r\n  Key =new\r\nz=3\n\r\n[b]\r\nkey=other\r\n");
+  EXPECT_EQ(r.content, "; settings\r\n[a]\r\nx=1\r\n  Key =new\r\nz=3\n\r\n[b]\r\nkey=other\r\n");
   EXPECT_EQ(Edit(r.content, "a", "key", "new").status, EditStatus::Unchanged);
 }
 

@@ -3,8 +3,8 @@
 #include "runtime/services.h"
 
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,7 +40,9 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   // A GBK path inside the directory, as the program would build it.
-  Text operator/(std::string_view utf8Name) const { return Utf8ToGbk(path_ + "/" + std::string(utf8Name)); }
+  Text operator/(std::string_view utf8Name) const {
+    return Utf8ToGbk(path_ + "/" + std::string(utf8Name));
+  }
   const std::string& path() const { return path_; }
 
  private:
@@ -91,8 +93,8 @@ TEST(Settings, WritesKeepTheRestOfTheFileAndItsPermissions) {
   const Text file = dir / "s.ini";
   const std::string before = "; kept\n[a]\nk = 1\nother=2\n\n[b]\nk=3\n";
   WriteBytes(file, before);
-  fs::permissions(GbkToUtf8(file), fs::perms::owner_read | fs::perms::owner_write |
-                                       fs::perms::group_read);
+  fs::permissions(GbkToUtf8(file),
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   EXPECT_TRUE(IniWrite(file, "A", "K", "9"));
   EXPECT_EQ(ReadBytes(file), "; kept\n[a]\nk =9\nother=2\n\n[b]\nk=3\n");
   EXPECT_EQ(fs::status(GbkToUtf8(file)).permissions() & fs::perms::all,
@@ -121,6 +123,11 @@ TEST(Settings, NothingIsLostWhenAWriteCannotHappen) {
   WriteBytes(wide, std::string("\xFF\xFE[\0a\0]\0", 8));
   EXPECT_FALSE(IniWrite(wide, "a", "k", "1"));
   EXPECT_EQ(ReadBytes(wide).size(), 8u);
+
+  // Something that exists but cannot be read as a file is never overwritten.
+  fs::create_directory(GbkToUtf8(dir / "dir.ini"));
+  EXPECT_FALSE(IniWrite(dir / "dir.ini", "a", "k", "1"));
+  EXPECT_TRUE(fs::is_directory(GbkToUtf8(dir / "dir.ini")));
 
   if (::geteuid() != 0) {  // root reads everything, so only others can test this
     fs::permissions(GbkToUtf8(file), fs::perms::none);
@@ -153,9 +160,14 @@ TEST(Location, PathSplitIsDoubleByteAware) {
   EXPECT_EQ(a.head, "C:\\Tools");
   EXPECT_EQ(a.tail, "tidewell.exe");
   // 0x81 0x5C is one character whose second byte is the code of '\'.
-  const PathSplit b = SplitAtLastSeparator("C:\\a\x81\x5C" "b", '\\');
+  const PathSplit b = SplitAtLastSeparator(
+      "C:\\a\x81\x5C"
+      "b",
+      '\\');
   EXPECT_EQ(b.head, "C:");
-  EXPECT_EQ(b.tail, "a\x81\x5C" "b");
+  EXPECT_EQ(b.tail,
+            "a\x81\x5C"
+            "b");
   const PathSplit c = SplitAtLastSeparator("tidewell.exe", '\\');
   EXPECT_EQ(c.head, "");
   EXPECT_EQ(c.tail, "tidewell.exe");
@@ -182,7 +194,8 @@ class Registry : public ::testing::Test {
   TempDir dir_;
 };
 
-constexpr std::string_view kRunPath = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\tidewell.exe";
+constexpr std::string_view kRunPath =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\tidewell.exe";
 constexpr std::string_view kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 TEST_F(Registry, AutostartValueIsWrittenAndDeletedOnce) {
@@ -228,7 +241,7 @@ TEST_F(Registry, OtherKindsCreateTheKeyButWriteNothing) {
 
 TEST_F(Registry, DeleteFallsBackToTheKeyOnlyWhenItHasNoSubkeys) {
   ASSERT_TRUE(RegWrite(3, "a\\b\\c\\v", Value::Int(1)));
-  EXPECT_FALSE(RegDelete(3, "a\\b"));  // no value "b" in "a", and key a\b has a subkey
+  EXPECT_FALSE(RegDelete(3, "a\\b"));    // no value "b" in "a", and key a\b has a subkey
   EXPECT_TRUE(RegDelete(3, "a\\b\\c"));  // no value "c" in a\b: key a\b\c goes, values too
   EXPECT_FALSE(Read(3, "a\\b\\c", "v"));
   EXPECT_TRUE(RegDelete(3, "a\\b"));
@@ -299,7 +312,6 @@ TEST(Processes, ListHoldsThisProgramAndItsChild) {
   for (std::size_t i = 1; i < list.size(); ++i) EXPECT_LT(list[i - 1].pid, list[i].pid);
 }
 
-
 // A pump on a virtual clock: messages are (time, action) pairs, and a quit request is a flag
 // that DispatchPending never clears, as the real pumps leave it queued.
 class FakePump : public MessagePump {
@@ -309,7 +321,9 @@ class FakePump : public MessagePump {
   FakePump(const FakePump&) = delete;
   FakePump& operator=(const FakePump&) = delete;
 
-  void Post(std::uint64_t at, std::function<void()> action) { queue_.emplace(at, std::move(action)); }
+  void Post(std::uint64_t at, std::function<void()> action) {
+    queue_.emplace(at, std::move(action));
+  }
   void DispatchPending() override {
     ++calls;
     while (!queue_.empty() && queue_.begin()->first <= now) {
