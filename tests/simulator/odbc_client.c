@@ -10,10 +10,12 @@
  *   CMD       open:SQL   static cursor: fetch NEXT to the end, then FIRST
  *             prep:SQL   forward-only SQLPrepare + SQLExecute, drain results
  *             exec:SQL   SQLExecDirect, drain results
+ *             twice:SQL  SQLPrepare, describe, then SQLExecute twice
  *             bind:TEXT  a text parameter for the next prep/exec
  *             sleep:MS   pause
  *             reconnect  disconnect and connect again
- * output:   CONNECT OK|FAIL, DIAG <state> <native> <text>, COL <i> <name>
+ * output:   DIAG <state> <native> <text> (before the CONNECT or END line
+ *           they belong to), CONNECT OK|FAIL, COL <i> <name>
  *           <sqltype> <size>, ROW <v>\t<v>..., FIRST <row>, ROWCOUNT <n>,
  *           RESULT, END <command> <rc>. Bytes outside printable ASCII are
  *           written as \xHH; NULL as \N.
@@ -112,8 +114,8 @@ static int do_connect(void) {
         rc = SQLDriverConnect(dbc, NULL, (SQLCHAR *)conn_str, SQL_NTS, out, sizeof out, &outlen,
                               SQL_DRIVER_NOPROMPT);
     }
+    if (rc != SQL_SUCCESS) diag(SQL_NULL_HSTMT);
     printf("CONNECT %s\n", SQL_SUCCEEDED(rc) ? "OK" : "FAIL");
-    if (!SQL_SUCCEEDED(rc) || rc == SQL_SUCCESS_WITH_INFO) diag(SQL_NULL_HSTMT);
     return SQL_SUCCEEDED(rc);
 }
 
@@ -167,6 +169,7 @@ static void drain(SQLHSTMT st) {
         SQLRowCount(st, &count);
         printf("RESULT %ld\n", (long)count);
         while (ncols > 0 && SQL_SUCCEEDED(rc = SQLFetch(st))) {
+            if (rc == SQL_SUCCESS_WITH_INFO) diag(st);
             printf("ROW ");
             for (SQLSMALLINT i = 1; i <= ncols; i++) {
                 char buf[2048];
@@ -179,7 +182,7 @@ static void drain(SQLHSTMT st) {
         }
         if (ncols > 0 && rc != SQL_NO_DATA) diag(st);
         rc = SQLMoreResults(st);
-        if (rc == SQL_ERROR) diag(st);
+        if (rc == SQL_ERROR || rc == SQL_SUCCESS_WITH_INFO) diag(st);
     } while (SQL_SUCCEEDED(rc));
 }
 
@@ -197,14 +200,19 @@ static void bind_param(SQLHSTMT st) {
                          (SQLPOINTER)param, (SQLLEN)strlen(param), &nts);
 }
 
+/* prepared: 0 direct, 1 prepare + execute, 2 prepare, describe, execute twice. */
 static int run_direct(const char *sql, int prepared) {
     SQLHSTMT st = new_stmt();
     bind_param(st);
     SQLRETURN rc = prepare_or_exec(st, sql, !prepared);
-    if (prepared && SQL_SUCCEEDED(rc)) rc = SQLExecute(st);
-    if (rc != SQL_SUCCESS) diag(st);
-    if (SQL_SUCCEEDED(rc)) drain(st);
-    else SQLCancel(st);
+    if (prepared == 2 && SQL_SUCCEEDED(rc)) describe(st);
+    for (int round = 0; round < (prepared == 2 ? 2 : 1); round++) {
+        if (prepared && SQL_SUCCEEDED(rc)) rc = SQLExecute(st);
+        if (rc != SQL_SUCCESS) diag(st);
+        if (!SQL_SUCCEEDED(rc)) break;
+        drain(st);
+    }
+    if (!SQL_SUCCEEDED(rc)) SQLCancel(st);
     SQLFreeStmt(st, SQL_DROP);
     param = NULL;
     return rc;
@@ -285,6 +293,7 @@ int main(int argc, char **argv) {
         if (!strncmp(a, "open:", 5)) rc = run_cursor(a + 5);
         else if (!strncmp(a, "prep:", 5)) rc = run_direct(a + 5, 1);
         else if (!strncmp(a, "exec:", 5)) rc = run_direct(a + 5, 0);
+        else if (!strncmp(a, "twice:", 6)) rc = run_direct(a + 6, 2);
         else if (!strncmp(a, "bind:", 5)) param = a + 5;
         else if (!strncmp(a, "sleep:", 6)) usleep((useconds_t)atol(a + 6) * 1000);
         else if (!strcmp(a, "reconnect")) {

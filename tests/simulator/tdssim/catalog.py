@@ -59,7 +59,7 @@ class DbFile:
         self.size = int(spec.get("size", 1024))
         self.used = min(int(spec.get("used", self.size // 2)), self.size)
         # Pages still in use after the log is truncated (checkpoint or log backup).
-        self.active = min(int(spec.get("active", min(self.used, 16))), self.used)
+        self.active = min(int(spec.get("active", self.used)), self.used)
         self.min_size = int(spec.get("min_size", min(self.size, 64) if self.is_log else 0))
         self.max_size = int(spec.get("max_size", 268435456 if self.is_log else -1))
         self.growth = int(spec.get("growth", 8192))
@@ -122,13 +122,15 @@ class Catalog:
         specs += [dict(next((s for s in SYSTEM_DATABASES if fold(s["name"]) == fold(d["name"])), {}),
                        **d) for d in user]
         self.databases = []
+        self._by_name, self._by_id = {}, {}
         next_id = 5
         for spec in specs:
             db = Database(spec, next_id)
             next_id = max(next_id, db.id + 1)
-            if self.find(db.name) or any(d.id == db.id for d in self.databases):
+            if self.find(db.name) or db.id in self._by_id:
                 raise ValueError("duplicate database %r / id %d" % (db.name, db.id))
             self.databases.append(db)
+            self._by_name[fold(db.name)] = self._by_id[db.id] = db
         self.databases.sort(key=lambda d: d.id)
         self.files_dir = files_dir
         self.wine_paths = wine_paths
@@ -141,11 +143,10 @@ class Catalog:
             return cls(json.load(f), **kw)
 
     def find(self, name):
-        key = fold(name)
-        return next((d for d in self.databases if fold(d.name) == key), None)
+        return self._by_name.get(fold(name))
 
     def by_id(self, db_id):
-        return next((d for d in self.databases if d.id == db_id), None)
+        return self._by_id.get(db_id)
 
     def find_login(self, name):
         key = fold(name)

@@ -48,7 +48,7 @@ def _ident_char(ch):
     return ch.isalnum() or ch in "_@#$"
 
 
-def _check_length(name, tokens_so_far):
+def _check_length(name):
     if len(name) > 128:
         raise SqlError((103, 15, 4, "The identifier that starts with '%s' is too long. "
                         "Maximum length is 128." % name[:128]), abort_batch=True)
@@ -125,7 +125,7 @@ def tokenize(sql):
             text, end = _quoted(sql, i + 1, "]" if ch == "[" else '"')
             if end is None:
                 raise _unclosed(sql[i + 1:])
-            _check_length(text, tokens)
+            _check_length(text)
             tokens.append(Token("qident", sql[start:end], text, start))
             i = end
             continue
@@ -153,7 +153,7 @@ def tokenize(sql):
             j = i + 1
             while j < n and _ident_char(sql[j]):
                 j += 1
-            _check_length(sql[i:j], tokens)
+            _check_length(sql[i:j])
             tokens.append(Token("ident", sql[i:j], sql[i:j], start))
             i = j
             continue

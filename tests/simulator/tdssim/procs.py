@@ -4,10 +4,12 @@ sp_execute, sp_prepexec, sp_unprepare) and sp_executesql.
 
 A database change made inside a procedure ends with it, as in SQL Server.
 """
+import re
+
 from . import engine, wire
 from .lexer import SqlError
 from .query import run_select
-from .sqltypes import INT, Reader, read_param
+from .sqltypes import INT, IntType, NVarChar, Param, Reader, VarChar, read_param
 from .views import Column
 
 PROC_IDS = {1: "sp_cursor", 2: "sp_cursoropen", 3: "sp_cursorprepare", 4: "sp_cursorexecute",
@@ -93,8 +95,17 @@ def run_call(session, call, out):
     out.done(wire.DONE_ERROR if out.errors else 0, cmd=wire.CMD_EXECUTE, token=wire.TOK_DONEPROC)
 
 
+def _bind(session, call, defs_at, first_value):
+    """Values may come unnamed: they then take the names of the definitions in order."""
+    names = re.findall(r"(@[\w@#$]+)\s", (call.arg(defs_at) or "") + " ")
+    session.params = call.params[first_value:]
+    for i, p in enumerate(session.params):
+        if not p.name and i < len(names):
+            p.name = names[i]
+
+
 def _executesql(session, call, out, outputs):
-    session.params = call.params[2:]
+    _bind(session, call, 1, 2)
     engine.run_batch(session, call.arg(0) or "", out)
 
 
@@ -105,10 +116,10 @@ def _prepare_common(session, call, out, outputs, execute):
         outputs[0] = None
         return None
     handle = session.new_handle()
-    session.prepared[handle] = text
+    session.prepared[handle] = (text, call.arg(1))
     outputs[0] = handle
     if execute:
-        session.params = call.params[3:]
+        _bind(session, call, 1, 3)
         engine.run_statements(session, stmts, out)
     return stmts
 
@@ -117,8 +128,25 @@ def _prepexec(session, call, out, outputs):
     _prepare_common(session, call, out, outputs, execute=True)
 
 
+def _declared(defs):
+    """NULL parameters typed as their definitions say, for describing a statement."""
+    params = []
+    for name, tname, size in re.findall(r"(@[\w@#$]+)\s+(\w+)(?:\s*\(\s*(\w+))?", defs or ""):
+        tname = tname.lower()
+        length = int(size) if size and size.isdigit() else 4000
+        if tname in ("int", "smallint", "tinyint", "bigint"):
+            sqltype = IntType({"tinyint": 1, "smallint": 2, "int": 4, "bigint": 8}[tname])
+        elif tname in ("varchar", "char"):
+            sqltype = VarChar(length)
+        else:
+            sqltype = NVarChar(length)
+        params.append(Param(name, 0, None, None, sqltype))
+    return params
+
+
 def _prepare(session, call, out, outputs):
     stmts = _prepare_common(session, call, out, outputs, execute=False)
+    session.params = _declared(call.arg(1))
     if stmts and len(stmts) == 1 and stmts[0].kind == "select" and (call.arg(3) or 0) & 1:
         with session.cat.lock:
             rs = run_select(stmts[0], session)
@@ -133,8 +161,12 @@ def _prepared_text(session, handle):
 
 
 def _execute(session, call, out, outputs):
-    text = _prepared_text(session, call.arg(0))
+    text, defs = _prepared_text(session, call.arg(0))
     session.params = call.params[1:]
+    names = re.findall(r"(@[\w@#$]+)\s", (defs or "") + " ")
+    for i, p in enumerate(session.params):
+        if not p.name and i < len(names):
+            p.name = names[i]
     engine.run_batch(session, text, out)
 
 
@@ -153,7 +185,7 @@ def _cursoropen(session, call, out, outputs):
     if stmts is None:
         return
     if scrollopt & 0x1000:   # parameterized: definitions, then the values
-        session.params = call.params[6:]
+        _bind(session, call, 5, 6)
     if len(stmts) != 1 or stmts[0].kind != "select":
         engine.run_statements(session, stmts, out)   # no cursor: results come directly
         return

@@ -117,11 +117,12 @@ class Session:
         self.io.send(out.bytes())
 
     def _request(self, ptype, status, payload):
+        faults = self.server.faults.current()
         if ptype == wire.PKT_ATTENTION:
-            self._attention_ack()   # nothing was running: still acknowledged
+            if not faults.hang:
+                self._attention_ack()   # nothing was running: still acknowledged
             return
         self.requests += 1
-        faults = self.server.faults.current()
         with self.cat.lock:
             self.cat.forced_offline = set(faults.offline)
         if status & wire.STATUS_RESET:
@@ -173,7 +174,7 @@ class Session:
 
     def _call_text(self, call):
         if call.name.lower() == "sp_execute":
-            return self.prepared.get(call.arg(0))
+            return self.prepared.get(call.arg(0), (None,))[0]
         text = call.statement()
         return text if isinstance(text, str) else None
 
