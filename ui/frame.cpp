@@ -68,7 +68,8 @@ int PlatformButtonToResult(int id) {
 Text CutText(const Text& t, std::size_t limit) {
   std::size_t i = 0;
   while (i < t.size()) {
-    const std::size_t step = (static_cast<unsigned char>(t[i]) >= 0x80 && i + 1 < t.size()) ? 2 : 1;
+    // 0x80 is a character of its own (the euro sign); double-byte characters lead with 0x81+.
+    const std::size_t step = (static_cast<unsigned char>(t[i]) >= 0x81 && i + 1 < t.size()) ? 2 : 1;
     if (i + step > limit) break;
     i += step;
   }
@@ -450,7 +451,7 @@ void Frame::Fail(int code, const Text& message) {
   const Text report = Gbk("运行时出错!\r\n\r\n错误代码：") + std::to_string(code) +
                       Gbk("\r\n错误信息：") + message;
   backend_.Fatal(report, Gbk("运行时出错!"));
-  std::abort();  // Fatal never returns; not every compiler sees that through the virtual call
+  std::abort();  // a backend's Fatal never returns; the compiler cannot see that through the call
 }
 
 }  // namespace tw
