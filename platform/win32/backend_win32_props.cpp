@@ -145,9 +145,17 @@ bool Win32Backend::SetProperty(UnitRef unit, int number, const Value& value) {
         ShowWindow(h, value.AsBool() ? SW_SHOWNA : SW_HIDE);
       }
       return true;
-    case prop::kDisabled:
+    case prop::kDisabled: {
+      const bool wasDisabled = !IsWindowEnabled(h);
       EnableWindow(h, value.AsBool() ? FALSE : TRUE);
+      if (topLevel && wasDisabled && !value.AsBool() && IsWindowVisible(h)) {
+        // Enabled again after a modal window: when that window's end left nothing of ours
+        // active, the focus returns here, as it does after a dialog box.
+        HWND active = GetActiveWindow();
+        if (active == nullptr || !IsWindowVisible(active)) SetForegroundWindow(h);
+      }
       return true;
+    }
     default:
       break;
   }

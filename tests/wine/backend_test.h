@@ -42,6 +42,9 @@ bool ExpectEq(const A& a, const B& b, const char* what, const char* file, int li
   return Expect(false, detail.c_str(), file, line);
 }
 
+// A top-level window of this thread with the tool's window class and the given caption.
+HWND OwnWindow(const std::wstring& title);
+
 struct Event {
   tw::Handler handler;
   std::vector<tw::Value> args;

@@ -38,7 +38,28 @@ std::string Utf8(const std::wstring& text) {
   return tw::GbkToUtf8(tw::Utf16ToGbk(u));
 }
 
+struct TitleSearch {
+  std::wstring title;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK MatchTitle(HWND h, LPARAM lp) {
+  auto* search = reinterpret_cast<TitleSearch*>(lp);
+  wchar_t cls[64] = {};
+  GetClassNameW(h, cls, 64);
+  if (std::wstring(cls) != tw::kWindowClass || tw::WindowText(h) != search->title) return TRUE;
+  search->found = h;
+  return FALSE;
+}
+
 }  // namespace
+
+HWND OwnWindow(const std::wstring& title) {
+  // Only this thread's windows: another test may run the tool with the same windows meanwhile.
+  TitleSearch search{title, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), &MatchTitle, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
 
 bool Expect(bool ok, const char* what, const char* file, int line) {
   if (ok) {
@@ -85,7 +106,7 @@ Rig::Rig() {
     });
   }
   frame_.LoadWindow(tw::kMainWindow);
-  main_ = FindWindowW(tw::kWindowClass, tw::Wide(tw::MainWindowLayout().Window().caption).c_str());
+  main_ = OwnWindow(tw::Wide(tw::MainWindowLayout().Window().caption));
   frame_.WriteProp(U(tw::kMainWindow), tw::prop::kVisible, tw::Value::Bool(true));
   Pump(100);
 }

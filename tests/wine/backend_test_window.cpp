@@ -158,7 +158,7 @@ void TestModalChooser(Rig& rig) {
   HWND main = rig.Main();
   bool seen = false;
   rig.After(200, [&] {
-    HWND chooser = FindWindowW(tw::kWindowClass, L"\x8BF7\x9009\x62E9");  // 请选择
+    HWND chooser = OwnWindow(L"\x8BF7\x9009\x62E9");  // 请选择
     seen = chooser != nullptr;
     if (!seen) return;
     EXPECT(!IsWindowEnabled(main));
@@ -181,10 +181,11 @@ void TestModalChooser(Rig& rig) {
   EXPECT(!f.IsLoaded(tw::kChooserWindow));
   EXPECT_EQ(rig.Count(Handler::ChooserIp), 1);
   EXPECT(IsWindowEnabled(main));
+  EXPECT(GetActiveWindow() == main);  // the focus returns to the window the chooser came from
 
   // Esc closes the chooser: no close handler is bound there.
   rig.After(200, [&] {
-    HWND chooser = FindWindowW(tw::kWindowClass, L"\x8BF7\x9009\x62E9");
+    HWND chooser = OwnWindow(L"\x8BF7\x9009\x62E9");
     if (chooser != nullptr)
       PostMessageW(GetDlgItem(chooser, ids::按钮_主机名), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
   });
