@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -449,6 +450,7 @@ void Frame::Fail(int code, const Text& message) {
   const Text report = Gbk("运行时出错!\r\n\r\n错误代码：") + std::to_string(code) +
                       Gbk("\r\n错误信息：") + message;
   backend_.Fatal(report, Gbk("运行时出错!"));
+  std::abort();  // a backend's Fatal never returns; the compiler cannot see that through the call
 }
 
 }  // namespace tw

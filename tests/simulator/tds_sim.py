@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""Tidewell's SQL Server simulator: a TDS 7.4 server on 127.0.0.1 that the
+FreeTDS ODBC driver talks to as it would to SQL Server.
+
+Usage:
+  python3 tests/simulator/tds_sim.py [--fixture FILE] [--port N] [--log FILE]
+                                     [--control FILE] [--files-dir DIR] [--wine-paths]
+
+  --fixture FILE   catalogue JSON (logins, databases, files, faults);
+                   default: fixtures/default.json beside this script
+  --port N         TCP port on 127.0.0.1; 0 (the default) takes any free port
+  --log FILE       statement log: one JSON line per login, batch and RPC
+  --control FILE   fault control JSON, read again on every request
+  --files-dir DIR  create every database file there as a sparse file of its
+                   size; physical_name then points into DIR, and shrinking
+                   shrinks the file on disk
+  --wine-paths     report those paths as Z:\\... for a tool running under Wine
+
+On start it prints one line "listening 127.0.0.1 PORT" on stdout and serves
+until killed. Example (the default server the README refers to):
+  python3 tests/simulator/tds_sim.py --fixture tests/simulator/fixtures/default.json --port 14330
+"""
+import argparse
+import os
+import signal
+import socket
+import sys
+import threading
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from tdssim import login  # noqa: E402
+from tdssim.catalog import Catalog  # noqa: E402
+from tdssim.control import FaultSource, StatementLog  # noqa: E402
+from tdssim.session import Session  # noqa: E402
+
+HOST = "127.0.0.1"
+
+
+class Server:
+    def __init__(self, cat, log, faults):
+        self.cat = cat
+        self.log = log
+        self.faults = faults
+        self.version_text = login.VERSION_TEXT
+
+    def serve(self, port):
+        lsock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        lsock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        lsock.bind((HOST, port))
+        lsock.listen(128)
+        print("listening %s %d" % (HOST, lsock.getsockname()[1]), flush=True)
+        while True:
+            sock, _ = lsock.accept()
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            threading.Thread(target=self._serve_one, args=(sock,), daemon=True).start()
+
+    def _serve_one(self, sock):
+        try:
+            Session(self, sock).run()
+        except Exception as e:  # one broken connection must not take the server down
+            print("connection error: %r" % e, file=sys.stderr, flush=True)
+            try:
+                sock.close()
+            except OSError:
+                pass
+
+
+def main(argv=None):
+    here = os.path.dirname(os.path.abspath(__file__))
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--fixture", default=os.path.join(here, "fixtures", "default.json"))
+    ap.add_argument("--port", type=int, default=0)
+    ap.add_argument("--log")
+    ap.add_argument("--control")
+    ap.add_argument("--files-dir")
+    ap.add_argument("--wine-paths", action="store_true")
+    args = ap.parse_args(argv)
+    cat = Catalog.from_file(args.fixture, files_dir=args.files_dir, wine_paths=args.wine_paths)
+    server = Server(cat, StatementLog(args.log), FaultSource(cat.fixture_faults, args.control))
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    try:
+        server.serve(args.port)
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,189 @@
+"""The server's catalogue: logins, databases and their files, loaded from a
+JSON fixture and shared by all connections under one lock.
+
+Sizes are in 8-KB pages as SQL Server counts them. When a files directory is
+given, every database file also exists there as a sparse file of the size the
+server reports, so that a tool on this machine can measure it on disk.
+"""
+import datetime
+import json
+import os
+import threading
+
+from . import sqltypes
+
+DEFAULT_DIR = "C:\\Program Files\\Microsoft SQL Server\\MSSQL15.MSSQLSERVER\\MSSQL\\DATA\\"
+STATES = {"online": 0, "restoring": 1, "offline": 6}
+MODELS = {"FULL": 1, "BULK_LOGGED": 2, "SIMPLE": 3}
+
+# The four system databases as a default instance has them.
+SYSTEM_DATABASES = [
+    {"name": "master", "id": 1, "recovery": "SIMPLE", "files": [
+        {"name": "master", "physical": "master.mdf", "size": 512, "used": 400},
+        {"name": "mastlog", "physical": "mastlog.ldf", "size": 256, "used": 60}]},
+    {"name": "tempdb", "id": 2, "recovery": "SIMPLE", "files": [
+        {"name": "tempdev", "physical": "tempdb.mdf", "size": 1024, "used": 64},
+        {"name": "templog", "physical": "templog.ldf", "size": 1024, "used": 40}]},
+    {"name": "model", "id": 3, "recovery": "FULL", "log_backup_pending": False, "files": [
+        {"name": "modeldev", "physical": "model.mdf", "size": 1024, "used": 300},
+        {"name": "modellog", "physical": "modellog.ldf", "size": 1024, "used": 50}]},
+    {"name": "msdb", "id": 4, "recovery": "SIMPLE", "files": [
+        {"name": "MSDBData", "physical": "MSDBData.mdf", "size": 2048, "used": 1800},
+        {"name": "MSDBLog", "physical": "MSDBLog.ldf", "size": 1024, "used": 90}]},
+]
+
+
+def fold(name):
+    """Identifier comparison as a case-insensitive collation does it."""
+    return name.casefold()
+
+
+class Login:
+    def __init__(self, spec):
+        self.name = spec["name"]
+        self.password = spec.get("password", "")
+        self.can_alter = bool(spec.get("can_alter", True))
+        self.default_database = spec.get("default_database", "master")
+
+
+class DbFile:
+    def __init__(self, spec, file_id, is_log, db_name):
+        self.file_id = int(spec.get("file_id", file_id))
+        self.is_log = spec.get("type", "LOG" if is_log else "ROWS").upper() == "LOG"
+        suffix = "_log" if self.is_log else ""
+        self.name = spec.get("name", db_name + suffix)
+        ext = ".ldf" if self.is_log else ".mdf"
+        self.physical = spec.get("physical", self.name + ext)
+        if "\\" not in self.physical and "/" not in self.physical:
+            self.physical = DEFAULT_DIR + self.physical
+        self.size = int(spec.get("size", 1024))
+        self.used = min(int(spec.get("used", self.size // 2)), self.size)
+        # Pages still in use after the log is truncated (checkpoint or log backup).
+        self.active = min(int(spec.get("active", self.used)), self.used)
+        self.min_size = int(spec.get("min_size", min(self.size, 64) if self.is_log else 0))
+        self.max_size = int(spec.get("max_size", 268435456 if self.is_log else -1))
+        self.growth = int(spec.get("growth", 8192))
+        self.disk_path = None
+
+    @property
+    def type_code(self):
+        return 1 if self.is_log else 0
+
+
+class Database:
+    def __init__(self, spec, db_id):
+        self.id = int(spec.get("id", db_id))
+        self.name = spec["name"]
+        if not 0 < len(self.name) <= 128:
+            raise ValueError("database name must have 1 to 128 characters: %r" % self.name)
+        self.state = spec.get("state", "online").lower()
+        if self.state not in STATES:
+            raise ValueError("unknown state %r for %s" % (self.state, self.name))
+        self.read_only = bool(spec.get("read_only", False))
+        self.recovery = spec.get("recovery", "FULL").upper()
+        if self.recovery not in MODELS:
+            raise ValueError("unknown recovery model %r for %s" % (self.recovery, self.name))
+        # FULL with a full backup taken: the log keeps everything until a log backup.
+        self.log_backup_pending = bool(spec.get("log_backup_pending", self.recovery != "SIMPLE"))
+        self.create_date = datetime.datetime.fromisoformat(spec.get("create_date", "2020-10-08T09:05:03"))
+        self.compatibility_level = int(spec.get("compatibility_level", 150))
+        specs = spec.get("files") or [{}, {"type": "LOG"}]
+        self.files = []
+        for i, fs in enumerate(specs):
+            is_log = fs.get("type", "LOG" if i == 1 else "ROWS").upper() == "LOG"
+            self.files.append(DbFile(fs, i + 1, is_log, self.name))
+        self.files.sort(key=lambda f: f.file_id)
+
+    def effective_model(self):
+        # master and tempdb truncate their logs whatever model they show.
+        if self.id in (1, 2):
+            return "SIMPLE"
+        return self.recovery
+
+    def log_truncatable(self):
+        return self.effective_model() == "SIMPLE" or not self.log_backup_pending
+
+    def primary_file(self):
+        return next((f for f in self.files if not f.is_log), self.files[0])
+
+
+class Catalog:
+    def __init__(self, fixture, files_dir=None, wine_paths=False):
+        self.lock = threading.RLock()
+        self.server_name = fixture.get("server_name", "TIDEWELL-SIM")
+        self.collation_name = fixture.get("collation", "Chinese_PRC_CI_AS")
+        sqltypes.set_collation(self.collation_name)
+        self.logins = [Login(s) for s in fixture.get("logins", [])]
+        self.fixture_faults = fixture.get("faults", {})
+        self.forced_offline = set()   # names the fault control file takes offline
+        user = fixture.get("databases", [])
+        listed = {fold(d["name"]) for d in user}
+        specs = [d for d in SYSTEM_DATABASES if fold(d["name"]) not in listed]
+        specs += [dict(next((s for s in SYSTEM_DATABASES if fold(s["name"]) == fold(d["name"])), {}),
+                       **d) for d in user]
+        self.databases = []
+        next_id = 5
+        for spec in specs:
+            db = Database(spec, next_id)
+            next_id = max(next_id, db.id + 1)
+            if self.find(db.name) or any(d.id == db.id for d in self.databases):
+                raise ValueError("duplicate database %r / id %d" % (db.name, db.id))
+            self.databases.append(db)
+        self.databases.sort(key=lambda d: d.id)
+        self.files_dir = files_dir
+        self.wine_paths = wine_paths
+        if files_dir:
+            self._lay_out_files(files_dir)
+
+    @classmethod
+    def from_file(cls, path, **kw):
+        with open(path, encoding="utf-8") as f:
+            return cls(json.load(f), **kw)
+
+    def find(self, name):
+        key = fold(name)
+        return next((d for d in self.databases if fold(d.name) == key), None)
+
+    def by_id(self, db_id):
+        return next((d for d in self.databases if d.id == db_id), None)
+
+    def find_login(self, name):
+        key = fold(name)
+        return next((l for l in self.logins if fold(l.name) == key), None)
+
+    def state_of(self, db):
+        if fold(db.name) in self.forced_offline:
+            return "offline"
+        return db.state
+
+    def physical_name(self, f):
+        if f.disk_path is None:
+            return f.physical
+        if self.wine_paths:
+            return "Z:" + f.disk_path.replace("/", "\\")
+        return f.disk_path
+
+    def _lay_out_files(self, root):
+        os.makedirs(root, exist_ok=True)
+        taken = set()
+        for db in self.databases:
+            for f in db.files:
+                base = f.physical.replace("\\", "/").rsplit("/", 1)[-1] or f.name
+                if len(base.encode("utf-8")) > 200 or base in (".", ".."):
+                    base = "db%d_file%d%s" % (db.id, f.file_id, ".ldf" if f.is_log else ".mdf")
+                if base in taken:
+                    base = "db%d_%s" % (db.id, base)
+                taken.add(base)
+                f.disk_path = os.path.join(os.path.abspath(root), base)
+                self.resize_on_disk(f)
+
+    def resize_on_disk(self, f):
+        """Sparse files: the size is what the server says, the disk use is nil."""
+        if f.disk_path is None:
+            return
+        try:
+            with open(f.disk_path, "ab"):
+                pass
+            os.truncate(f.disk_path, f.size * 8192)
+        except OSError:
+            pass  # a test may have removed the directory; the catalogue still stands

@@ -1,0 +1,161 @@
+"""Logins, the static-cursor and prepared paths, metadata, wide text and
+concurrency, all through unixODBC + FreeTDS against the simulator."""
+import threading
+import unittest
+
+from simtest import READER, SA, Simulator, gbk
+
+LISTING_COUNT = "SELECT count(NAME) FROM MASTER.DBO.SYSDATABASES"
+LISTING_NAMES = "SELECT NAME FROM MASTER.DBO.SYSDATABASES"
+COMBO_NAMES = "SELECT Name FROM Master..SysDatabases"
+FILES = ("select database_id,name,physical_name AS CurrentLocation,state_desc,size "
+         "from sys.master_files where database_id=db_id(N'%s');")
+DEFAULT_NAMES = ["master", "tempdb", "model", "msdb", "sales", "archive", "销售库", "a'b", "x]y",
+                 "has space", "semi;colon", "offline_db", "readonly_db", "restoring_db", "bulk_db"]
+
+
+class Shared(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.sim = Simulator()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.sim.stop()
+
+
+class LoginTest(Shared):
+    def test_good_login_is_logged_with_its_messages(self):
+        run = self.sim.client()
+        self.assertEqual(run.connected, [True])
+        entry = [e for e in self.sim.log(("login",)) if e["conn"] == max(
+            x["conn"] for x in self.sim.log(("login",)))][0]
+        self.assertEqual((entry["login"], entry["database"], entry["host"]), ("sa", "master", "h"))
+        self.assertEqual(entry["infos"], [5701, 5703])
+
+    def test_refused_logins_give_18456(self):
+        for user in [("sa", "wrong"), ("sa", "tidewell#1"), ("nobody", "x")]:
+            run = self.sim.client(user=user)
+            self.assertEqual(run.connected, [False], user)
+            self.assertIn(18456, [d[1] for d in run.connect_diags], user)
+            self.assertNotIn(4060, [d[1] for d in run.connect_diags], user)
+
+    def test_login_name_ignores_case(self):
+        self.assertTrue(self.sim.client(user=("SA", SA[1])).ok)
+
+    def test_database_that_cannot_be_opened_gives_4060_and_18456(self):
+        for db in ["no_such_db", "offline_db", "restoring_db"]:
+            run = self.sim.client(database=db)
+            self.assertFalse(run.ok, db)
+            natives = [d[1] for d in run.connect_diags]
+            self.assertIn(4060, natives, db)
+            self.assertIn(18456, natives, db)
+
+    def test_login_database_becomes_current(self):
+        run = self.sim.client("exec:SELECT db_name()", database="SALES")
+        self.assertEqual(run[0].rows, [["sales"]])
+
+
+class CursorTest(Shared):
+    def test_listing_through_static_cursor_fetches_next_then_first(self):
+        run = self.sim.client("open:" + LISTING_COUNT, "open:" + LISTING_NAMES)
+        count, names = run[0], run[1]
+        self.assertEqual(count.rows, [["16"]])
+        self.assertEqual(count.cols, [("", 4, 10)])
+        self.assertEqual(len(names.rows), 16)
+        self.assertEqual(names.rows[0], ["master"])
+        self.assertEqual(names.first, ["master"])
+        self.assertEqual(names.cols, [("NAME", -9, 128)])
+        calls = [(e["rpc"], e["params"][1] if e["rpc"] == "sp_cursorfetch" else None)
+                 for e in self.sim.log() if e["conn"] == max(x["conn"] for x in self.sim.log())]
+        names_calls = calls[calls.index(("sp_cursoropen", None), 1):]
+        self.assertEqual(names_calls[:2], [("sp_cursoropen", None), ("sp_cursoroption", None)])
+        fetches = [c[1] for c in names_calls if c[0] == "sp_cursorfetch"]
+        self.assertEqual(fetches, [2] * 17 + [1])   # 16 rows, the empty fetch, then FIRST
+        self.assertEqual(names_calls[-1], ("sp_cursorclose", None))
+
+    def test_column_names_as_written_and_catalogue_types(self):
+        run = self.sim.client("open:" + COMBO_NAMES, "open:" + FILES % "sales",
+                              "open:SELECT db_id(N'sales') AS id, db_name(5), 1+2 FROM sys.databases WHERE name = 'master'")
+        self.assertEqual(run[0].cols, [("Name", -9, 128)])
+        self.assertEqual(run[1].cols, [("database_id", 4, 10), ("name", -9, 128),
+                                       ("CurrentLocation", -9, 260), ("state_desc", -9, 60),
+                                       ("size", 4, 10)])
+        self.assertEqual([r[1] for r in run[1].rows], ["sales", "sales_log"])
+        self.assertEqual(run[1].rows[1][4], "12800")
+        self.assertEqual(run[2].cols, [("id", 4, 10), ("", -9, 128), ("", 4, 10)])
+        self.assertEqual(run[2].rows, [["5", "sales", "3"]])
+
+    def test_files_of_unknown_database_is_empty_without_error(self):
+        run = self.sim.client("open:" + FILES % "nope")
+        self.assertEqual(run[0].rows, [])
+        self.assertEqual(run[0].diags, [])
+        self.assertEqual(run[0].rc, 0)
+
+    def test_prepared_forward_only_uses_prepexec_and_unprepare(self):
+        run = self.sim.client("prep:SELECT name FROM sys.databases WHERE database_id <= 2 ORDER BY name DESC")
+        self.assertEqual(run[0].rows, [["tempdb"], ["master"]])
+        conn = max(e["conn"] for e in self.sim.log())
+        self.assertEqual([e["rpc"] for e in self.sim.log() if e["conn"] == conn],
+                         ["sp_prepexec", "sp_unprepare"])
+
+    def test_parameter_goes_through_executesql(self):
+        run = self.sim.client("bind:archive", "exec:SELECT name, recovery_model_desc FROM sys.databases WHERE name = ?")
+        self.assertEqual(run[1].rows, [["archive", "SIMPLE"]])
+        entry = self.sim.log()[-1]
+        self.assertEqual(entry["rpc"], "sp_executesql")
+        self.assertIn("archive", entry["params"])
+
+    def test_chinese_name_round_trips_as_gbk_through_wide_calls(self):
+        run = self.sim.client("open:" + LISTING_NAMES, wide=True)
+        name = run[0].rows[6][0]
+        self.assertEqual(name.encode("gbk"), gbk("销售库"))
+        again = self.sim.client(b"open:" + (FILES % name).encode("gbk"),
+                                b"exec:USE " + name.encode("gbk") + b"; SELECT db_name()", wide=True)
+        self.assertEqual([r[1] for r in again[0].rows], ["销售库", "销售库_log"])
+        self.assertEqual(again[1].rows, [["销售库"]])
+        self.assertEqual(self.sim.log()[-1]["text"], "USE 销售库; SELECT db_name()")
+
+
+class ScaleTest(unittest.TestCase):
+    def test_thousand_databases_listed_by_many_concurrent_clients(self):
+        fixture = {"logins": [{"name": "sa", "password": SA[1]}],
+                   "databases": [{"name": "db%04d" % i} for i in range(1000)]}
+        with Simulator(fixture) as sim:
+            results = []
+
+            def work():
+                results.append(sim.client("open:" + LISTING_COUNT, "open:" + LISTING_NAMES,
+                                          "open:" + FILES % "db0999"))
+
+            threads = [threading.Thread(target=work) for _ in range(6)]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join(timeout=90)
+            self.assertEqual(len(results), 6)
+            for run in results:
+                self.assertEqual(run[0].rows, [["1004"]])
+                self.assertEqual(len(run[1].rows), 1004)
+                self.assertEqual(run[1].rows[-1], ["db0999"])
+                self.assertEqual(run[2].rows[0][:2], ["1004", "db0999"])
+            conns = {e["conn"] for e in sim.log(("login",))}
+            self.assertEqual(len(conns), 6)
+
+
+class DefaultFixtureTest(Shared):
+    def test_default_fixture_has_the_promised_databases_and_logins(self):
+        run = self.sim.client("exec:SELECT name, state_desc, recovery_model_desc, is_read_only "
+                              "FROM sys.databases ORDER BY database_id", wide=True)
+        names = [r[0] for r in run[0].rows]
+        self.assertEqual(names[:15], DEFAULT_NAMES)
+        self.assertEqual(len(names[15]), 128)
+        by_name = {r[0]: r[1:] for r in run[0].rows}
+        self.assertEqual(by_name["offline_db"][0], "OFFLINE")
+        self.assertEqual(by_name["readonly_db"][2], "1")
+        self.assertEqual(by_name["model"][1], "FULL")
+        self.assertTrue(self.sim.client(user=READER).ok)
+
+
+if __name__ == "__main__":
+    unittest.main()
