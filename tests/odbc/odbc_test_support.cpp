@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,17 +17,6 @@
 #include <vector>
 
 namespace tw::odbctest {
-namespace {
-
-std::string DriverPath() {
-  for (const char* p : {"/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so",
-                        "/usr/lib/odbc/libtdsodbc.so", "/usr/local/lib/libtdsodbc.so"}) {
-    if (FileExists(p)) return p;
-  }
-  return "libtdsodbc.so";
-}
-
-}  // namespace
 
 bool FileExists(const std::string& path) {
   struct stat st {};
@@ -47,8 +37,10 @@ OdbcEnvironment::OdbcEnvironment() {
   root_ = made != nullptr ? made : "/tmp";
   temp_ = root_ + "/tmp/";
   std::filesystem::create_directories(temp_);
-  std::ofstream(root_ + "/odbcinst.ini") << "[SQL Server]\nDriver=" << DriverPath() << "\n";
-  std::ofstream(root_ + "/odbc.ini") << "";
+  // The simulator's script registers the driver; its variables are set here for this process.
+  const std::string script = TW_SOURCE_DIR "/tests/simulator/odbc-env.sh";
+  const std::string command = "sh '" + script + "' --dir '" + root_ + "' true";
+  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "odbc-env.sh failed\n");
   setenv("ODBCSYSINI", root_.c_str(), 1);
   setenv("ODBCINSTINI", "odbcinst.ini", 1);
   setenv("ODBCINI", (root_ + "/odbc.ini").c_str(), 1);
@@ -134,3 +126,146 @@ OdbcEnvironment& SharedEnvironment() {
   return env;
 }
 }  // namespace tw::odbctest
+
+namespace tw::odbctest {
+namespace {
+
+// The string value of "key" in one JSON line, unescaped (UTF-8); "" when absent or not a string.
+std::string JsonString(const std::string& line, const std::string& key) {
+  const std::string marker = "\"" + key + "\": \"";
+  std::size_t i = line.find(marker);
+  if (i == std::string::npos) return {};
+  i += marker.size();
+  std::string out;
+  while (i < line.size() && line[i] != '"') {
+    if (line[i] != '\\' || i + 1 >= line.size()) {
+      out += line[i++];
+      continue;
+    }
+    const char e = line[i + 1];
+    i += 2;
+    switch (e) {
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'u': {
+        const unsigned cp = static_cast<unsigned>(std::stoul(line.substr(i, 4), nullptr, 16));
+        i += 4;
+        if (cp < 0x80) {
+          out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+          out += static_cast<char>(0xC0 | (cp >> 6));
+          out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+          out += static_cast<char>(0xE0 | (cp >> 12));
+          out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+          out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+        break;
+      }
+      default:
+        out += e;
+        break;
+    }
+  }
+  return out;
+}
+
+std::string JsonRaw(const std::string& line, const std::string& key) {
+  const std::string marker = "\"" + key + "\": ";
+  std::size_t i = line.find(marker);
+  if (i == std::string::npos) return {};
+  i += marker.size();
+  int depth = 0;
+  bool inString = false;
+  std::size_t j = i;
+  for (; j < line.size(); ++j) {
+    const char c = line[j];
+    if (inString) {
+      if (c == '\\')
+        ++j;
+      else if (c == '"')
+        inString = false;
+      continue;
+    }
+    if (c == '"')
+      inString = true;
+    else if (c == '[' || c == '{')
+      ++depth;
+    else if (c == ']' || c == '}') {
+      if (depth == 0) break;
+      --depth;
+    } else if (c == ',' && depth == 0)
+      break;
+  }
+  return line.substr(i, j - i);
+}
+
+}  // namespace
+
+Sim::Sim(bool typed) {
+  SharedEnvironment();
+  tw::test::SimulatorOptions options;
+  options.fixturePath = TW_SOURCE_DIR "/tests/odbc/odbc_fixture.json";
+  // The typed server starts in the interpreter's place and loads the simulator itself.
+  if (typed) setenv("TW_PYTHON", TW_SOURCE_DIR "/tests/odbc/typed_sim.py", 1);
+  process_ = std::make_unique<tw::test::SimulatorProcess>(options);
+  if (typed) unsetenv("TW_PYTHON");
+}
+
+std::string Sim::server() const {
+  return "127.0.0.1," + std::to_string(process_->port());
+}
+
+std::vector<LogEntry> Sim::Log() const {
+  std::vector<LogEntry> out;
+  for (const std::string& line : process_->logLines()) {
+    LogEntry e;
+    e.raw = line;
+    e.kind = JsonString(line, "kind");
+    e.rpc = JsonString(line, "rpc");
+    e.text = JsonString(line, "text");
+    e.login = JsonString(line, "login");
+    e.database = JsonString(line, "database");
+    e.host = JsonString(line, "host");
+    e.app = JsonString(line, "app");
+    e.params = JsonRaw(line, "params");
+    e.cancelled = JsonRaw(line, "cancelled") == "true";
+    e.dropped = JsonRaw(line, "dropped") == "true";
+    out.push_back(e);
+  }
+  return out;
+}
+
+std::vector<LogEntry> Sim::LogOf(const std::string& kind) const {
+  std::vector<LogEntry> out;
+  for (LogEntry& e : Log()) {
+    if (e.kind == kind) out.push_back(e);
+  }
+  return out;
+}
+
+}  // namespace tw::odbctest
+
+namespace tw {
+void PrintTo(const Value& v, std::ostream* os) {
+  *os << "Value(0x" << std::hex << static_cast<std::uint32_t>(v.kind()) << std::dec;
+  if (v.IsText()) {
+    *os << ", \"" << v.AsText() << "\" [" << v.AsText().size() << " bytes]";
+  } else if (v.IsBytes()) {
+    *os << ", " << v.AsBytes().size() << " bytes";
+  } else if (v.kind() == ValueKind::Float || v.kind() == ValueKind::Double ||
+             v.kind() == ValueKind::DateTime) {
+    *os << ", " << v.Real();
+  } else {
+    *os << ", " << v.Integer();
+  }
+  *os << ")";
+}
+}  // namespace tw

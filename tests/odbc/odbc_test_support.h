@@ -67,3 +67,54 @@ namespace tw::odbctest {
 // The environment of this test process, made on first use and removed at exit.
 OdbcEnvironment& SharedEnvironment();
 }  // namespace tw::odbctest
+
+#include <memory>
+#include <vector>
+
+#include "tests/support/simulator_process.h"
+
+namespace tw::odbctest {
+
+// One line of the simulator's statement log, with the fields the tests look at.
+struct LogEntry {
+  std::string kind;  // "login", "batch" or "rpc"
+  std::string rpc;   // procedure name of an RPC
+  std::string text;  // statement text (UTF-8)
+  std::string login;
+  std::string database;
+  std::string host;
+  std::string app;
+  std::string params;  // the raw JSON of the parameter values
+  bool cancelled = false;
+  bool dropped = false;
+  std::string raw;
+};
+
+// The simulator with the database object's fixture, optionally with the table of every column
+// type (tw_types).
+class Sim {
+ public:
+  explicit Sim(bool typed = false);
+  // "127.0.0.1,PORT" as the server text of a login.
+  std::string server() const;
+  std::vector<LogEntry> Log() const;
+  std::vector<LogEntry> LogOf(const std::string& kind) const;
+  void Control(const std::string& json) const { process_->writeControl(json); }
+  tw::test::SimulatorProcess& process() { return *process_; }
+
+ private:
+  std::unique_ptr<tw::test::SimulatorProcess> process_;
+};
+
+inline const char* kSaPassword = "Tidewell#1";
+
+}  // namespace tw::odbctest
+
+#include <ostream>
+
+#include "runtime/value.h"
+
+namespace tw {
+// Values in failure messages: kind code and payload.
+void PrintTo(const Value& v, std::ostream* os);
+}  // namespace tw
