@@ -2,6 +2,8 @@
 // database object that need no driver.
 #include "runtime/odbc/sql_text.h"
 
+#include "runtime/text.h"
+
 #include <cctype>
 #include <charconv>
 #include <limits>
@@ -176,6 +178,43 @@ double LeadingNumber(std::string_view text) {
     return 0.0;
   }
   return negative ? -value : value;
+}
+
+std::optional<double> DateTimeFromText(std::string_view text) {
+  const std::string_view t = SkipBlanks(text);
+  std::size_t i = 0;
+  // Reads exactly `digits` digits followed by `sep` (or the end when sep is 0).
+  auto number = [&](int digits, char sep, int* out) {
+    int v = 0;
+    for (int d = 0; d < digits; ++d, ++i) {
+      if (i >= t.size() || t[i] < '0' || t[i] > '9') return false;
+      v = v * 10 + (t[i] - '0');
+    }
+    *out = v;
+    if (sep == 0) return true;
+    if (i >= t.size() || t[i] != sep) return false;
+    ++i;
+    return true;
+  };
+  int year = 1899, month = 12, day = 30, hour = 0, minute = 0, second = 0;
+  const bool hasDate = t.size() >= 10 && t[4] == '-';
+  if (hasDate) {
+    if (!number(4, '-', &year) || !number(2, '-', &month) || !number(2, 0, &day)) return {};
+    if (month < 1 || month > 12 || day < 1 || day > 31) return {};
+    if (i < t.size() && (t[i] == ' ' || t[i] == 'T')) ++i;
+  }
+  if (i < t.size()) {
+    if (!number(2, ':', &hour) || !number(2, ':', &minute) || !number(2, 0, &second)) return {};
+    if (hour > 23 || minute > 59 || second > 59) return {};
+    if (i < t.size() && t[i] == '.') {
+      ++i;
+      while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+    }
+  } else if (!hasDate) {
+    return {};
+  }
+  if (!SkipBlanks(t.substr(i)).empty()) return {};
+  return ClampDate(MakeDate(year, month, day, hour, minute, second));
 }
 
 }  // namespace tw::odbc

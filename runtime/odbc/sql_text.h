@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "runtime/value.h"
@@ -49,5 +50,9 @@ Text CutGbk(std::string_view text, std::size_t limit);
 std::int64_t LeadingInteger(std::string_view text);
 // The leading decimal number of a text (digits, point, exponent), 0 when none.
 double LeadingNumber(std::string_view text);
+
+// A driver's text of a date, time or timestamp ("YYYY-MM-DD hh:mm:ss.fff", either half alone)
+// as a day count, the fraction of a second dropped; nullopt when it is not such a text.
+std::optional<double> DateTimeFromText(std::string_view text);
 
 }  // namespace tw::odbc

@@ -146,6 +146,21 @@ FieldValue FromText(SQLSMALLINT sqlType, const Text& text) {
     case SQL_LONGVARBINARY:
       f.kind = FieldKind::Bytes;
       break;
+    case SQL_DATE:
+    case SQL_TIME:
+    case SQL_TIMESTAMP:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TYPE_TIMESTAMP:
+      // A driver that delivers the value only to the bound copy still gives a date-time.
+      if (const auto d = DateTimeFromText(text)) {
+        f.kind = FieldKind::DateTime;
+        f.real = *d;
+        break;
+      }
+      f.kind = FieldKind::Text;
+      f.text = text;
+      break;
     default:
       f.kind = FieldKind::Text;
       f.text = text;

@@ -6,6 +6,7 @@
 
 #include "runtime/gbk.h"
 #include "runtime/odbc/sql_text.h"
+#include "runtime/text.h"
 
 namespace tw::odbc {
 namespace {
@@ -107,6 +108,25 @@ TEST(LeadingNumbers, ReadWhatADriverPrints) {
   EXPECT_DOUBLE_EQ(LeadingNumber("abc"), 0.0);
   EXPECT_DOUBLE_EQ(LeadingNumber("1e-400"), 0.0);
   EXPECT_TRUE(std::isinf(LeadingNumber("1e400")));
+}
+
+}  // namespace
+}  // namespace tw::odbc
+
+namespace tw::odbc {
+namespace {
+
+TEST(DateTimeFromText, ReadsTheDriversDateAndTimeTexts) {
+  EXPECT_EQ(DateTimeFromText("2020-10-08 13:45:30.123"), MakeDate(2020, 10, 8, 13, 45, 30));
+  EXPECT_EQ(DateTimeFromText("2020-10-08"), MakeDate(2020, 10, 8));
+  EXPECT_EQ(DateTimeFromText("1899-12-30 06:00:00"), 0.25);
+  EXPECT_EQ(DateTimeFromText("06:00:00"), 0.25);
+  EXPECT_EQ(DateTimeFromText("0050-01-01 00:00:00"), kMinDate);  // before year 100: limited
+  EXPECT_FALSE(DateTimeFromText("").has_value());
+  EXPECT_FALSE(DateTimeFromText("2020-13-01").has_value());
+  EXPECT_FALSE(DateTimeFromText("hello").has_value());
+  EXPECT_FALSE(DateTimeFromText("2020-10-08 25:00:00").has_value());
+  EXPECT_FALSE(DateTimeFromText("2020-10-08 10:00:00 x").has_value());
 }
 
 }  // namespace
