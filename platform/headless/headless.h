@@ -249,7 +249,8 @@ class HeadlessBackend final : public Backend {
   // Loop machinery.
   void Post(int window, std::function<void()> run);
   Pump TryDispatch(bool consumeQuit);
-  bool AdvanceToNextEvent(std::uint64_t limit);
+  enum class Advance { Nothing, Clock, Action };
+  Advance AdvanceToNextEvent(std::uint64_t limit);
   void Drain();
 
   // Input helpers.

@@ -58,8 +58,8 @@ Backend::Pump HeadlessBackend::TryDispatch(bool consumeQuit) {
 }
 
 // Moves the clock to the next timer deadline or scripted user action not later than `limit`,
-// and runs the action if that is what comes first. False when nothing comes by then.
-bool HeadlessBackend::AdvanceToNextEvent(std::uint64_t limit) {
+// and runs the action if that is what comes first.
+HeadlessBackend::Advance HeadlessBackend::AdvanceToNextEvent(std::uint64_t limit) {
   std::uint64_t best = std::numeric_limits<std::uint64_t>::max();
   auto action = userActions_.end();
   for (auto it = userActions_.begin(); it != userActions_.end(); ++it) {
@@ -75,23 +75,27 @@ bool HeadlessBackend::AdvanceToNextEvent(std::uint64_t limit) {
       action = userActions_.end();
     }
   }
-  if (best == std::numeric_limits<std::uint64_t>::max() || best > limit) return false;
+  if (best == std::numeric_limits<std::uint64_t>::max() || best > limit) return Advance::Nothing;
   now_ = std::max(now_, best);
-  if (action != userActions_.end()) {
-    std::function<void()> run = std::move(action->run);
-    userActions_.erase(action);
-    run();
-  }
-  return true;
+  if (action == userActions_.end()) return Advance::Clock;
+  std::function<void()> run = std::move(action->run);
+  userActions_.erase(action);
+  run();
+  return Advance::Action;
 }
 
 Backend::Pump HeadlessBackend::PumpOne(bool wait) {
   for (;;) {
     const Pump r = TryDispatch(wait);
     if (r != Pump::Idle || !wait) return r;
-    if (!AdvanceToNextEvent(horizon_)) {
-      ++idleWaits_;
-      return Pump::Idle;
+    switch (AdvanceToNextEvent(horizon_)) {
+      case Advance::Nothing:
+        ++idleWaits_;
+        return Pump::Idle;
+      case Advance::Action:
+        return Pump::Dispatched;  // the user's input has been handled
+      case Advance::Clock:
+        break;  // a timer is due now
     }
   }
 }
@@ -105,7 +109,7 @@ void HeadlessBackend::WaitUntil(std::uint64_t deadline) {
   for (const auto& [key, t] : timers_) {
     if (t.deadline <= now_) return;
   }
-  if (AdvanceToNextEvent(deadline)) return;
+  if (AdvanceToNextEvent(deadline) != Advance::Nothing) return;
   now_ = std::max(now_, deadline);
 }
 
@@ -115,7 +119,7 @@ void HeadlessBackend::RunFor(int ms) {
     const Pump r = TryDispatch(false);
     if (r == Pump::Quit) return;
     if (r == Pump::Dispatched) continue;
-    if (!AdvanceToNextEvent(deadline)) break;
+    if (AdvanceToNextEvent(deadline) == Advance::Nothing) break;
   }
   now_ = std::max(now_, deadline);
 }

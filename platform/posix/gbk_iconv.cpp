@@ -38,13 +38,11 @@ std::size_t BadCharLength(Source source, const unsigned char* p, std::size_t lef
       } else if (p[0] >= 0xC2 && p[0] <= 0xDF) {
         n = 2;
       }
-      // Only a complete, well-formed sequence is skipped whole (it was valid but
-      // unmappable); a broken one loses just its first byte.
-      if (n > left) return 1;
-      for (std::size_t i = 1; i < n; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return 1;
-      }
-      return n;
+      // A whole sequence that was valid but unmappable goes as one character, and so does
+      // the started part of a broken one (one '?' for "\xE4\xB8", as Windows does).
+      std::size_t k = 1;
+      while (k < n && k < left && (p[k] & 0xC0) == 0x80) ++k;
+      return k;
     }
     case Source::Utf16:
       if (left < 2) return left;
@@ -69,7 +67,10 @@ class Direction {
   Direction(const Direction&) = delete;
   Direction& operator=(const Direction&) = delete;
 
-  bool Ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  // iconv_open reports failure as the pointer value -1.
+  bool Ok() const {
+    return cd_ != reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
+  }
 
   // Converts `in`, appending the raw output bytes to `out`; `replacement` stands for every
   // character that cannot be converted.

@@ -26,14 +26,16 @@ tw_odbc_setup() {
         return 1
     }
     mkdir -p "$TW_ODBC_DIR" || return 1
-    cat > "$TW_ODBC_DIR/odbcinst.ini" <<INI
+    # Written aside and renamed: a client reading it meanwhile sees the old or the new file.
+    cat > "$TW_ODBC_DIR/odbcinst.ini.$$" <<INI
 [SQL Server]
 Description=FreeTDS registered as the SQL Server driver
 Driver=$tw_driver
 Setup=$tw_driver
 UsageCount=1
 INI
-    : > "$TW_ODBC_DIR/odbc.ini"
+    mv -f "$TW_ODBC_DIR/odbcinst.ini.$$" "$TW_ODBC_DIR/odbcinst.ini" || return 1
+    [ -f "$TW_ODBC_DIR/odbc.ini" ] || : > "$TW_ODBC_DIR/odbc.ini"
     ODBCSYSINI=$TW_ODBC_DIR
     ODBCINSTINI=odbcinst.ini
     ODBCINI=$TW_ODBC_DIR/odbc.ini

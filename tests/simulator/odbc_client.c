@@ -10,6 +10,7 @@
  *   CMD       open:SQL   static cursor: fetch NEXT to the end, then FIRST
  *             prep:SQL   forward-only SQLPrepare + SQLExecute, drain results
  *             exec:SQL   SQLExecDirect, drain results
+ *             twice:SQL  SQLPrepare, describe, then SQLExecute twice
  *             bind:TEXT  a text parameter for the next prep/exec
  *             sleep:MS   pause
  *             reconnect  disconnect and connect again
@@ -199,14 +200,19 @@ static void bind_param(SQLHSTMT st) {
                          (SQLPOINTER)param, (SQLLEN)strlen(param), &nts);
 }
 
+/* prepared: 0 direct, 1 prepare + execute, 2 prepare, describe, execute twice. */
 static int run_direct(const char *sql, int prepared) {
     SQLHSTMT st = new_stmt();
     bind_param(st);
     SQLRETURN rc = prepare_or_exec(st, sql, !prepared);
-    if (prepared && SQL_SUCCEEDED(rc)) rc = SQLExecute(st);
-    if (rc != SQL_SUCCESS) diag(st);
-    if (SQL_SUCCEEDED(rc)) drain(st);
-    else SQLCancel(st);
+    if (prepared == 2 && SQL_SUCCEEDED(rc)) describe(st);
+    for (int round = 0; round < (prepared == 2 ? 2 : 1); round++) {
+        if (prepared && SQL_SUCCEEDED(rc)) rc = SQLExecute(st);
+        if (rc != SQL_SUCCESS) diag(st);
+        if (!SQL_SUCCEEDED(rc)) break;
+        drain(st);
+    }
+    if (!SQL_SUCCEEDED(rc)) SQLCancel(st);
     SQLFreeStmt(st, SQL_DROP);
     param = NULL;
     return rc;
@@ -218,6 +224,8 @@ static int run_cursor(const char *sql) {
     SQLSetStmtOption(st, SQL_CURSOR_TYPE, SQL_CURSOR_STATIC);
     SQLSetStmtOption(st, SQL_CONCURRENCY, SQL_CONCUR_READ_ONLY);
     SQLSetStmtOption(st, SQL_ROWSET_SIZE, 1);
+    bind_param(st);
+    param = NULL;
     SQLRETURN rc = prepare_or_exec(st, sql, 0);
     if (SQL_SUCCEEDED(rc)) rc = SQLExecute(st);
     if (rc != SQL_SUCCESS) diag(st);
@@ -287,6 +295,7 @@ int main(int argc, char **argv) {
         if (!strncmp(a, "open:", 5)) rc = run_cursor(a + 5);
         else if (!strncmp(a, "prep:", 5)) rc = run_direct(a + 5, 1);
         else if (!strncmp(a, "exec:", 5)) rc = run_direct(a + 5, 0);
+        else if (!strncmp(a, "twice:", 6)) rc = run_direct(a + 6, 2);
         else if (!strncmp(a, "bind:", 5)) param = a + 5;
         else if (!strncmp(a, "sleep:", 6)) usleep((useconds_t)atol(a + 6) * 1000);
         else if (!strcmp(a, "reconnect")) {

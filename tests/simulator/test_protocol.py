@@ -86,6 +86,14 @@ class CursorTest(Shared):
         self.assertEqual(run[2].cols, [("id", 4, 10), ("", -9, 128), ("", 4, 10)])
         self.assertEqual(run[2].rows, [["5", "sales", "3"]])
 
+    def test_cursor_over_a_constant_select_and_over_other_statements(self):
+        run = self.sim.client("open:SELECT 1 AS one, N'x'", "open:USE sales", "exec:SELECT db_name()")
+        self.assertEqual((run[0].rows, run[0].first), ([["1", "x"]], ["1", "x"]))
+        self.assertEqual(sorted(run[1].natives), [0, 5701])   # 0: invalid cursor state
+        opened = [e for e in self.sim.log() if e["text"] == "USE sales"][-1]
+        self.assertEqual(opened["infos"], [16954, 5701])   # no cursor; the driver hides it
+        self.assertEqual(run[2].rows, [["master"]])
+
     def test_files_of_unknown_database_is_empty_without_error(self):
         run = self.sim.client("open:" + FILES % "nope")
         self.assertEqual(run[0].rows, [])
@@ -99,12 +107,32 @@ class CursorTest(Shared):
         self.assertEqual([e["rpc"] for e in self.sim.log() if e["conn"] == conn],
                          ["sp_prepexec", "sp_unprepare"])
 
-    def test_parameter_goes_through_executesql(self):
-        run = self.sim.client("bind:archive", "exec:SELECT name, recovery_model_desc FROM sys.databases WHERE name = ?")
+    def test_prepare_then_reexecute_uses_sp_prepare_and_sp_execute(self):
+        run = self.sim.client("bind:msdb", "twice:SELECT database_id FROM sys.databases WHERE name = ?")
+        self.assertEqual(run[1].rows, [["4"], ["4"]])
+        conn = max(e["conn"] for e in self.sim.log())
+        entries = [e for e in self.sim.log() if e["conn"] == conn]
+        self.assertEqual([(e["rpc"], e["errors"]) for e in entries],
+                         [("sp_prepare", []), ("sp_execute", []), ("sp_execute", []), ("sp_unprepare", [])])
+        self.assertEqual(entries[1]["params"][1:], ["msdb"])
+        self.assertEqual(entries[1]["text"], "SELECT database_id FROM sys.databases WHERE name = @P1")
+
+    def test_requests_and_replies_spanning_packets(self):
+        long_batch = "SELECT name /* %s */ FROM sys.databases WHERE name = 'msdb'" % ("x" * 9000)
+        run = self.sim.client("exec:" + long_batch, "exec:" + LISTING_NAMES)
+        self.assertEqual(run[0].rows, [["msdb"]])
+        self.assertEqual(len(run[1].rows), 16)
+        self.assertEqual(self.sim.log()[-2]["text"], long_batch)
+
+    def test_parameters_through_executesql_and_a_parameterized_cursor(self):
+        run = self.sim.client("bind:archive", "exec:SELECT name, recovery_model_desc FROM sys.databases WHERE name = ?",
+                              "bind:msdb", "open:SELECT database_id FROM sys.databases WHERE name = ?")
         self.assertEqual(run[1].rows, [["archive", "SIMPLE"]])
-        entry = self.sim.log()[-1]
-        self.assertEqual(entry["rpc"], "sp_executesql")
-        self.assertIn("archive", entry["params"])
+        self.assertEqual((run[3].rows, run[3].first), ([["4"]], ["4"]))
+        conn = max(e["conn"] for e in self.sim.log())
+        entries = {e["rpc"]: e for e in self.sim.log() if e["conn"] == conn}
+        self.assertEqual(entries["sp_executesql"]["params"][2], "archive")
+        self.assertEqual(entries["sp_cursoropen"]["params"][-1], "msdb")
 
     def test_chinese_name_round_trips_as_gbk_through_wide_calls(self):
         run = self.sim.client("open:" + LISTING_NAMES, wide=True)
@@ -126,7 +154,7 @@ class ScaleTest(unittest.TestCase):
 
             def work():
                 results.append(sim.client("open:" + LISTING_COUNT, "open:" + LISTING_NAMES,
-                                          "open:" + FILES % "db0999"))
+                                          "open:" + FILES % "db0999", "exec:" + LISTING_NAMES))
 
             threads = [threading.Thread(target=work) for _ in range(6)]
             for t in threads:
@@ -139,6 +167,7 @@ class ScaleTest(unittest.TestCase):
                 self.assertEqual(len(run[1].rows), 1004)
                 self.assertEqual(run[1].rows[-1], ["db0999"])
                 self.assertEqual(run[2].rows[0][:2], ["1004", "db0999"])
+                self.assertEqual(run[3].rows, run[1].rows)   # one reply of many packets
             conns = {e["conn"] for e in sim.log(("login",))}
             self.assertEqual(len(conns), 6)
 

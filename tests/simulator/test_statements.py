@@ -90,8 +90,11 @@ class ErrorsTest(unittest.TestCase):
                               "exec:SELECT TOP 2 name FROM sys.databases WHERE database_id > 4 AND "
                               "name LIKE '%[_]db' ORDER BY name DESC",
                               "exec:SELECT name FROM databases",
-                              "exec:SELEC name FROM sys.databases")
-        self.assertEqual([c.natives for c in run.commands], [[207], [208], [8120], [], [208], [2812]])
+                              "exec:SELEC name FROM sys.databases",
+                              "exec:sp_nothing 1, N'x'")
+        self.assertEqual([c.natives for c in run.commands],
+                         [[207], [208], [8120], [], [208], [102], [2812]])
+        self.assertIn("near 'FROM'", run[5].diags[0][2])
         self.assertEqual(run[3].rows, [["restoring_db"], ["readonly_db"]])
 
 
@@ -107,6 +110,19 @@ class ScopeAndShrinkTest(unittest.TestCase):
                               "WHERE database_id = db_id(N'%s') AND type = 1" % db)
         path, size = run[0].rows[0]
         return path, int(size)
+
+    def test_every_file_exists_on_disk_with_the_size_the_server_reports(self):
+        run = self.sim.client("exec:SELECT physical_name, size FROM sys.master_files", wide=True)
+        self.assertEqual(len(run[0].rows), 2 * 16)
+        for path, size in run[0].rows:
+            self.assertEqual(os.path.dirname(path), self.sim.files_dir)
+            self.assertEqual(os.path.getsize(path), int(size) * 8192, path)
+
+    def test_wine_paths_name_the_same_files_through_drive_z(self):
+        with Simulator(files=True, extra=["--wine-paths"]) as sim:
+            path = sim.client("exec:SELECT physical_name FROM sys.master_files WHERE file_id = 2 "
+                              "AND database_id = db_id(N'archive')")[0].rows[0][0]
+        self.assertEqual(path, "Z:" + os.path.join(sim.files_dir, "archive_log.ldf").replace("/", "\\"))
 
     def test_use_lasts_for_a_batch_but_not_past_an_rpc(self):
         run = self.sim.client("prep:USE sales", "exec:SELECT db_name()",

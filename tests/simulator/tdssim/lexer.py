@@ -48,7 +48,7 @@ def _ident_char(ch):
     return ch.isalnum() or ch in "_@#$"
 
 
-def _check_length(name, tokens_so_far):
+def _check_length(name):
     if len(name) > 128:
         raise SqlError((103, 15, 4, "The identifier that starts with '%s' is too long. "
                         "Maximum length is 128." % name[:128]), abort_batch=True)
@@ -125,21 +125,21 @@ def tokenize(sql):
             text, end = _quoted(sql, i + 1, "]" if ch == "[" else '"')
             if end is None:
                 raise _unclosed(sql[i + 1:])
-            _check_length(text, tokens)
+            _check_length(text)
             tokens.append(Token("qident", sql[start:end], text, start))
             i = end
             continue
-        if ch.isdigit():
+        if ch.isdigit() or (ch == "." and i + 1 < n and sql[i + 1].isdigit()):
             j = i
             while j < n and sql[j].isdigit():
                 j += 1
-            if j < n and (sql[j] == "." or sql[j].isalpha()):
-                # decimals and 1e5 are outside this server's arithmetic
-                k = j + 1
-                while k < n and (sql[k].isalnum() or sql[k] == "."):
-                    k += 1
-                raise syntax_error(sql[i:k])
-            tokens.append(Token("number", sql[i:j], int(sql[i:j]), start))
+            if j < n and sql[j] == ".":
+                j += 1
+                while j < n and sql[j].isdigit():
+                    j += 1
+                tokens.append(Token("number", sql[i:j], float(sql[i:j]), start))
+            else:
+                tokens.append(Token("number", sql[i:j], int(sql[i:j]), start))
             i = j
             continue
         if ch == "@":
@@ -153,7 +153,7 @@ def tokenize(sql):
             j = i + 1
             while j < n and _ident_char(sql[j]):
                 j += 1
-            _check_length(sql[i:j], tokens)
+            _check_length(sql[i:j])
             tokens.append(Token("ident", sql[i:j], sql[i:j], start))
             i = j
             continue

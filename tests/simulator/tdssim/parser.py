@@ -3,7 +3,7 @@
 A batch is parsed whole before anything runs, as SQL Server compiles a batch
 first: one syntax error means no statement of the batch executes.
 """
-from .lexer import SqlError, syntax_error, tokenize
+from .lexer import syntax_error, tokenize
 
 RESERVED = set("""ADD ALL ALTER AND ANY AS ASC BACKUP BEGIN BETWEEN BREAK BROWSE BULK BY CASCADE
 CASE CHECK CHECKPOINT CLOSE CLUSTERED COLLATE COLUMN COMMIT COMPUTE CONSTRAINT CONTINUE CONVERT
@@ -105,10 +105,25 @@ class Parser:
         return handler[name]()
 
     def exec_call(self):
+        """[EXEC] proc [arg [, arg]...]: a batch that starts with a name calls it."""
         self.word("EXEC", "EXECUTE")
         name = self.ident()
-        while self.tok.kind != "eof" and not (self.tok.kind == "op" and self.tok.value == ";"):
-            self.advance()
+        while self.op("."):
+            name += "." + self.ident()
+        t = self.tok
+        if t.kind in ("number", "string", "var", "qident") or (
+                t.kind == "ident" and t.value.upper() not in RESERVED) or t.is_word("DEFAULT", "NULL"):
+            while True:
+                if self.tok.kind == "var" and self.toks[self.i + 1].value == "=":
+                    self.advance()
+                    self.advance()
+                arg = self.advance()
+                if arg.kind == "op" or arg.kind == "eof":
+                    self.i -= 1
+                    self.fail()
+                self.word("OUTPUT", "OUT")
+                if not self.op(","):
+                    break
         return Node("exec", name=name)
 
     def use(self):
@@ -199,6 +214,8 @@ class Parser:
         size, mode = None, None
         if self.op(","):
             if self.tok.kind == "number":
+                if not isinstance(self.tok.value, int):
+                    self.fail()
                 size = self.advance().value
                 if self.op(","):
                     mode = self.expect_word("TRUNCATEONLY", "NOTRUNCATE")
@@ -233,7 +250,7 @@ class Parser:
         top = None
         if self.word("TOP"):
             paren = self.op("(")
-            if self.tok.kind != "number":
+            if self.tok.kind != "number" or not isinstance(self.tok.value, int):
                 self.fail()
             top = self.advance().value
             if paren:
@@ -391,4 +408,3 @@ def parse_batch(sql):
     return Parser(sql).batch()
 
 
-__all__ = ["parse_batch", "Node", "SqlError"]

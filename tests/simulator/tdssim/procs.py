@@ -9,7 +9,7 @@ import re
 from . import engine, wire
 from .lexer import SqlError
 from .query import run_select
-from .sqltypes import INT, Reader, read_param
+from .sqltypes import INT, IntType, NVarChar, Param, Reader, VarChar, read_param
 from .views import Column
 
 PROC_IDS = {1: "sp_cursor", 2: "sp_cursoropen", 3: "sp_cursorprepare", 4: "sp_cursorexecute",
@@ -128,8 +128,25 @@ def _prepexec(session, call, out, outputs):
     _prepare_common(session, call, out, outputs, execute=True)
 
 
+def _declared(defs):
+    """NULL parameters typed as their definitions say, for describing a statement."""
+    params = []
+    for name, tname, size in re.findall(r"(@[\w@#$]+)\s+(\w+)(?:\s*\(\s*(\w+))?", defs or ""):
+        tname = tname.lower()
+        length = int(size) if size and size.isdigit() else 4000
+        if tname in ("int", "smallint", "tinyint", "bigint"):
+            sqltype = IntType({"tinyint": 1, "smallint": 2, "int": 4, "bigint": 8}[tname])
+        elif tname in ("varchar", "char"):
+            sqltype = VarChar(length)
+        else:
+            sqltype = NVarChar(length)
+        params.append(Param(name, 0, None, None, sqltype))
+    return params
+
+
 def _prepare(session, call, out, outputs):
     stmts = _prepare_common(session, call, out, outputs, execute=False)
+    session.params = _declared(call.arg(1))
     if stmts and len(stmts) == 1 and stmts[0].kind == "select" and (call.arg(3) or 0) & 1:
         with session.cat.lock:
             rs = run_select(stmts[0], session)
@@ -170,14 +187,16 @@ def _cursoropen(session, call, out, outputs):
     if scrollopt & 0x1000:   # parameterized: definitions, then the values
         _bind(session, call, 5, 6)
     if len(stmts) != 1 or stmts[0].kind != "select":
-        engine.run_statements(session, stmts, out)   # no cursor: results come directly
+        out.message(16954, 10, 2, "Executing SQL directly; no cursor.")
+        engine.run_statements(session, stmts, out)
         return
     with session.cat.lock:
         rs = run_select(stmts[0], session)
     cur = Cursor(session.new_cursor_handle(), rs)
     session.cursors[cur.handle] = cur
     out.colmetadata(rs.columns + [ROWSTAT])
-    out.tabname(rs.tables)
+    if rs.tables:   # FreeTDS refuses an empty TABNAME; a constant SELECT sends none
+        out.tabname(rs.tables)
     entries = [(i + 1, 1 if origin and rs.tables else 0, 0 if origin and rs.tables else 0x04)
                for i, origin in enumerate(rs.origins)]
     entries.append((len(rs.columns) + 1, 0, 0x04 | 0x10))   # ROWSTAT is hidden

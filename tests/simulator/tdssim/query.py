@@ -7,7 +7,7 @@ from . import views
 from .catalog import fold
 from .lexer import SqlError
 from .parser import Node
-from .sqltypes import BIGINT, INT, SMALLINT, SYSNAME, IntType, NVarChar, VarChar
+from .sqltypes import BIGINT, INT, SMALLINT, SYSNAME, FloatType, IntType, NVarChar, VarChar
 
 AGGREGATES = ("COUNT", "COUNT_BIG")
 
@@ -45,6 +45,8 @@ def type_of(node, scope):
     k = node.kind
     if k == "lit":
         v = node.value
+        if isinstance(v, float):
+            return FloatType(8)
         if v is None or isinstance(v, int):
             return INT if v is None or -2**31 <= v < 2**31 else BIGINT
         return NVarChar(len(v) or 1) if node.unicode else VarChar(len(v) or 1)
@@ -56,6 +58,8 @@ def type_of(node, scope):
         lt, rt = type_of(node.left, scope), type_of(node.right, scope)
         if isinstance(lt, IntType) and isinstance(rt, IntType):
             return BIGINT if BIGINT in (lt, rt) else INT
+        if {type(lt), type(rt)} <= {IntType, FloatType}:
+            return FloatType(8)
         if node.op == "+" and isinstance(lt, (NVarChar, VarChar)) and isinstance(rt, (NVarChar, VarChar)):
             both = lt.length + rt.length
             return VarChar(both) if isinstance(lt, VarChar) and isinstance(rt, VarChar) else NVarChar(both)
@@ -162,8 +166,9 @@ def evaluate(node, scope, row, aggs=None):
         a, b = _comparable(a, b)
         if node.op in "/%" and b == 0:
             raise SqlError((8134, 16, 1, "Divide by zero error encountered."))
+        exact = isinstance(a, int) and isinstance(b, int)
         if node.op == "/":
-            return int(a / b)
+            return int(a / b) if exact else a / b
         if node.op == "%":
             return a - b * int(a / b)
         return {"+": a + b, "-": a - b, "*": a * b}[node.op]
@@ -273,9 +278,10 @@ def run_select(node, session):
                            "the column being aggregated is an outer reference.")
             if n.kind == "col":
                 scope.column(n.parts)
-    source = view.rows() if view else [{}]
-    if node.where is not None:
-        source = [r for r in source if evaluate(node.where, scope, r) is True]
+    where = _fold_constants(node.where, scope) if node.where is not None else None
+    source = view.rows(cat, _seek_id(where, scope)) if view else [{}]
+    if where is not None:
+        source = [r for r in source if evaluate(where, scope, r) is True]
     aggs = [n for e in exprs for n in _walk(e) if n.kind == "func" and n.name in AGGREGATES]
     if aggs:
         _check_grouping(exprs, scope, view)
@@ -296,6 +302,40 @@ def run_select(node, session):
         rows = rows[:node.top]
     tables = [view.name] if view else []
     return ResultSet([x[1] for x in items], rows, tables, [x[2] for x in items])
+
+
+def _fold_constants(node, scope):
+    """A copy of node with row-independent parts (db_id(N'x'), literals) computed once."""
+    if not any(n.kind == "col" for n in _walk(node)):
+        return Node("lit", value=evaluate(node, scope, {}), unicode=True)
+    fields = {}
+    for key, value in node.__dict__.items():
+        if key == "kind":
+            continue
+        if isinstance(value, list):
+            fields[key] = [_fold_constants(v, scope) if hasattr(v, "kind") else v for v in value]
+        else:
+            fields[key] = _fold_constants(value, scope) if hasattr(value, "kind") else value
+    return Node(node.kind, **fields)
+
+
+def _seek_id(where, scope):
+    """The database id an equality on the view's id column pins, if any."""
+    terms, conj = [], [where] if where is not None else []
+    while conj:
+        n = conj.pop()
+        if n.kind == "and":
+            conj += [n.left, n.right]
+        else:
+            terms.append(n)
+    for t in terms:
+        if t.kind == "cmp" and t.op == "=":
+            for a, b in ((t.left, t.right), (t.right, t.left)):
+                if a.kind == "col" and b.kind == "lit" and \
+                        fold(scope.column(a.parts).name) == fold(scope.view.key or "") and \
+                        (b.value is None or isinstance(b.value, int)):
+                    return b.value if b.value is not None else "none"
+    return None
 
 
 def _check_grouping(exprs, scope, view):

@@ -79,12 +79,20 @@ def _file_row(cat, db, f):
 
 
 class View:
-    """Columns plus a row source evaluated at execution time."""
+    """Columns plus a row source evaluated at execution time. The source may
+    be narrowed to one database, as an index seek on the id column would."""
 
-    def __init__(self, name, columns, rows):
+    def __init__(self, name, columns, rows, key=None):
         self.name = name          # table name parts for TABNAME
         self.columns = columns
-        self.rows = rows          # callable() -> list of dicts keyed by column name
+        self.source = rows        # callable(list of databases) -> list of dicts
+        self.key = key            # the column holding a database id, if any
+
+    def rows(self, cat, db_id=None):
+        if db_id is None or self.key is None:
+            return self.source(cat.databases)
+        db = cat.by_id(db_id) if isinstance(db_id, int) else None
+        return self.source([db] if db else [])
 
 
 def resolve(parts, cat, session):
@@ -105,9 +113,19 @@ def resolve(parts, cat, session):
     obj, schema = fold(obj), fold(schema)
     if obj == "sysdatabases" and schema in ("", "dbo", "sys"):
         return View(["sys", "sysdatabases"], SYSDATABASES,
-                    lambda: [_sysdatabases_row(cat, d) for d in cat.databases])
+                    lambda dbs: [_sysdatabases_row(cat, d) for d in dbs], "dbid")
     if schema != "sys":
         raise invalid
+    if obj == "databases":
+        return View(["sys", "databases"], DATABASES,
+                    lambda dbs: [_databases_row(cat, d) for d in dbs], "database_id")
+    if obj == "master_files":
+        return View(["sys", "master_files"], MASTER_FILES,
+                    lambda dbs: [_file_row(cat, d, f) for d in dbs for f in d.files], "database_id")
+    if obj == "database_files":
+        return View(["sys", "database_files"], DATABASE_FILES,
+                    lambda dbs: [_file_row(cat, target, f) for f in target.files])
+    raise invalid
     if obj == "databases":
         return View(["sys", "databases"], DATABASES,
                     lambda: [_databases_row(cat, d) for d in cat.databases])
