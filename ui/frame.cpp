@@ -68,7 +68,8 @@ int PlatformButtonToResult(int id) {
 Text CutText(const Text& t, std::size_t limit) {
   std::size_t i = 0;
   while (i < t.size()) {
-    const std::size_t step = (static_cast<unsigned char>(t[i]) >= 0x80 && i + 1 < t.size()) ? 2 : 1;
+    // 0x80 is a character of its own (the euro sign); double-byte characters lead with 0x81+.
+    const std::size_t step = (static_cast<unsigned char>(t[i]) >= 0x81 && i + 1 < t.size()) ? 2 : 1;
     if (i + step > limit) break;
     i += step;
   }

@@ -139,7 +139,10 @@ bool HeadlessBackend::ClickAt(int window, int x, int y) {
   if (w == nullptr || !w->visible || w->disabled || w->displayState == 2) return false;
   const int hit = HitTest(window, x, y);
   if (hit == 0 || !Usable({window, hit})) return false;
-  Post(window, [this, window, hit] { DeliverClick({window, hit}); });
+  Post(window, [this, window, hit] {
+    // Whatever ran before this click may have disabled or hidden the unit meanwhile.
+    if (Usable({window, hit})) DeliverClick({window, hit});
+  });
   Drain();
   return true;
 }

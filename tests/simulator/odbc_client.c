@@ -224,6 +224,8 @@ static int run_cursor(const char *sql) {
     SQLSetStmtOption(st, SQL_CURSOR_TYPE, SQL_CURSOR_STATIC);
     SQLSetStmtOption(st, SQL_CONCURRENCY, SQL_CONCUR_READ_ONLY);
     SQLSetStmtOption(st, SQL_ROWSET_SIZE, 1);
+    bind_param(st);
+    param = NULL;
     SQLRETURN rc = prepare_or_exec(st, sql, 0);
     if (SQL_SUCCEEDED(rc)) rc = SQLExecute(st);
     if (rc != SQL_SUCCESS) diag(st);

@@ -55,6 +55,7 @@ def odbc_env():
                                  check=True, capture_output=True, timeout=30).stdout
             _env = dict(kv.split("=", 1) for kv in out.decode().split("\0") if "=" in kv)
             _env["LANG"] = _env["LC_ALL"] = "C"
+            _env.setdefault("ASAN_OPTIONS", "detect_leaks=0")   # the driver's leaks are not ours
         return _env
 
 
@@ -77,19 +78,24 @@ class Simulator:
                 "--log", self.log_path, "--control", self.control_path] + list(extra)
         if self.files_dir:
             args += ["--files-dir", self.files_dir]
-        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        # stderr goes to a file: a pipe nobody reads could fill up and stall the server
+        self.stderr_path = os.path.join(self.dir, "stderr.txt")
+        with open(self.stderr_path, "wb") as err:
+            self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=err)
         ready, _, _ = select.select([self.proc.stdout], [], [], 10)
         line = self.proc.stdout.readline().decode() if ready else ""
         m = re.fullmatch(r"listening 127\.0\.0\.1 (\d+)\n", line)
         if not m:
-            self.stop()
-            raise RuntimeError("simulator did not start: %r %s" % (line, self.proc.stderr.read()))
+            self.proc.kill()
+            self.proc.wait(timeout=10)
+            with open(self.stderr_path, errors="replace") as f:
+                raise RuntimeError("simulator did not start: %r %s" % (line, f.read()))
         self.port = int(m.group(1))
 
-    def control(self, spec):
+    def control(self, faults):
         tmp = self.control_path + ".tmp"
         with open(tmp, "w", encoding="utf-8") as f:
-            json.dump(spec, f, ensure_ascii=False)
+            json.dump(faults, f, ensure_ascii=False)
         os.replace(tmp, self.control_path)
 
     def log(self, kinds=("batch", "rpc")):
@@ -112,8 +118,11 @@ class Simulator:
         if self.proc.poll() is None:
             self.proc.kill()
         self.proc.wait(timeout=10)
-        for s in (self.proc.stdout, self.proc.stderr):
-            s.close()
+        self.proc.stdout.close()
+        with open(self.stderr_path, errors="replace") as f:
+            problems = f.read()
+        if "connection error" in problems:   # a request the server could not handle
+            raise AssertionError("simulator reported: " + problems[-2000:])
 
     def __enter__(self):
         return self

@@ -86,6 +86,14 @@ class CursorTest(Shared):
         self.assertEqual(run[2].cols, [("id", 4, 10), ("", -9, 128), ("", 4, 10)])
         self.assertEqual(run[2].rows, [["5", "sales", "3"]])
 
+    def test_cursor_over_a_constant_select_and_over_other_statements(self):
+        run = self.sim.client("open:SELECT 1 AS one, N'x'", "open:USE sales", "exec:SELECT db_name()")
+        self.assertEqual((run[0].rows, run[0].first), ([["1", "x"]], ["1", "x"]))
+        self.assertEqual(sorted(run[1].natives), [0, 5701])   # 0: invalid cursor state
+        opened = [e for e in self.sim.log() if e["text"] == "USE sales"][-1]
+        self.assertEqual(opened["infos"], [16954, 5701])   # no cursor; the driver hides it
+        self.assertEqual(run[2].rows, [["master"]])
+
     def test_files_of_unknown_database_is_empty_without_error(self):
         run = self.sim.client("open:" + FILES % "nope")
         self.assertEqual(run[0].rows, [])
@@ -116,12 +124,15 @@ class CursorTest(Shared):
         self.assertEqual(len(run[1].rows), 16)
         self.assertEqual(self.sim.log()[-2]["text"], long_batch)
 
-    def test_parameter_goes_through_executesql(self):
-        run = self.sim.client("bind:archive", "exec:SELECT name, recovery_model_desc FROM sys.databases WHERE name = ?")
+    def test_parameters_through_executesql_and_a_parameterized_cursor(self):
+        run = self.sim.client("bind:archive", "exec:SELECT name, recovery_model_desc FROM sys.databases WHERE name = ?",
+                              "bind:msdb", "open:SELECT database_id FROM sys.databases WHERE name = ?")
         self.assertEqual(run[1].rows, [["archive", "SIMPLE"]])
-        entry = self.sim.log()[-1]
-        self.assertEqual(entry["rpc"], "sp_executesql")
-        self.assertIn("archive", entry["params"])
+        self.assertEqual((run[3].rows, run[3].first), ([["4"]], ["4"]))
+        conn = max(e["conn"] for e in self.sim.log())
+        entries = {e["rpc"]: e for e in self.sim.log() if e["conn"] == conn}
+        self.assertEqual(entries["sp_executesql"]["params"][2], "archive")
+        self.assertEqual(entries["sp_cursoropen"]["params"][-1], "msdb")
 
     def test_chinese_name_round_trips_as_gbk_through_wide_calls(self):
         run = self.sim.client("open:" + LISTING_NAMES, wide=True)

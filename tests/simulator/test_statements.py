@@ -111,6 +111,19 @@ class ScopeAndShrinkTest(unittest.TestCase):
         path, size = run[0].rows[0]
         return path, int(size)
 
+    def test_every_file_exists_on_disk_with_the_size_the_server_reports(self):
+        run = self.sim.client("exec:SELECT physical_name, size FROM sys.master_files", wide=True)
+        self.assertEqual(len(run[0].rows), 2 * 16)
+        for path, size in run[0].rows:
+            self.assertEqual(os.path.dirname(path), self.sim.files_dir)
+            self.assertEqual(os.path.getsize(path), int(size) * 8192, path)
+
+    def test_wine_paths_name_the_same_files_through_drive_z(self):
+        with Simulator(files=True, extra=["--wine-paths"]) as sim:
+            path = sim.client("exec:SELECT physical_name FROM sys.master_files WHERE file_id = 2 "
+                              "AND database_id = db_id(N'archive')")[0].rows[0][0]
+        self.assertEqual(path, "Z:" + os.path.join(sim.files_dir, "archive_log.ldf").replace("/", "\\"))
+
     def test_use_lasts_for_a_batch_but_not_past_an_rpc(self):
         run = self.sim.client("prep:USE sales", "exec:SELECT db_name()",
                               "bind:x", "exec:USE archive; SELECT db_name(), ?",

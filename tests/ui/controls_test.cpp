@@ -200,6 +200,11 @@ TEST_F(ControlsTest, TrayTooltipIsCutTo62BytesWithoutSplittingACharacter) {
   frame.SetTrayIcon(kMainWindow, Value::Blob(TidewellIcon()),
                     Value::Str(Text(60, 'a') + Gbk("潮")));
   EXPECT_EQ(backend.Tray(kMainWindow).tooltip, Text(60, 'a') + Gbk("潮"));
+  // The euro sign 0x80 is a single byte.
+  frame.SetTrayIcon(kMainWindow, Value::Blob(TidewellIcon()),
+                    Value::Str(Text(61, 'a') + "\x80"
+                                               "b"));
+  EXPECT_EQ(backend.Tray(kMainWindow).tooltip, Text(61, 'a') + "\x80");
 }
 
 TEST_F(ControlsTest, ListRowsCellsAndCheckImages) {

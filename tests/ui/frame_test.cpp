@@ -283,5 +283,33 @@ TEST_F(UiTest, SleepingDispatchesNothingAndTheNextTickComesOnceOnly) {
   EXPECT_EQ(Count(Handler::ScheduleTick), 2);
 }
 
+TEST_F(UiTest, AProgramThatWouldWaitForEverStopsAtTheHorizon) {
+  On(Handler::Startup, [this](const std::vector<Value>&) {
+    frame.WriteProp(M(ids::时钟1), prop::kTimerInterval, Value::Int(1000));
+    return Value{};
+  });
+  backend.SetHorizon(HeadlessBackend::kStartTickMs + 10500);
+  EXPECT_EQ(frame.Run(), 0);
+  EXPECT_EQ(Count(Handler::ScheduleTick), 10);
+  EXPECT_EQ(backend.IdleWaits(), 1);
+}
+
+TEST_F(UiTest, TheUserActsWhileTheProgramPauses) {
+  LoadAndShowMain();
+  const std::uint64_t start = backend.TickMs();
+  backend.ScriptUser([this] { EXPECT_TRUE(backend.Click(M(ids::按钮_连接))); }, start + 300);
+  // A responsive pause of 1 s: wait, dispatch, wait again until the deadline.
+  const std::uint64_t deadline = start + 1000;
+  std::uint64_t clickedAt = 0;
+  while (frame.TickMs() < deadline) {
+    frame.DispatchPending();
+    frame.WaitUntil(deadline);
+    if (Count(Handler::Connect) == 1 && clickedAt == 0) clickedAt = frame.TickMs();
+  }
+  EXPECT_EQ(Count(Handler::Connect), 1);
+  EXPECT_EQ(clickedAt, start + 300);
+  EXPECT_EQ(frame.TickMs(), deadline);
+}
+
 }  // namespace
 }  // namespace tw

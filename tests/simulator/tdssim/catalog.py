@@ -39,30 +39,30 @@ def fold(name):
 
 
 class Login:
-    def __init__(self, spec):
-        self.name = spec["name"]
-        self.password = spec.get("password", "")
-        self.can_alter = bool(spec.get("can_alter", True))
-        self.default_database = spec.get("default_database", "master")
+    def __init__(self, entry):
+        self.name = entry["name"]
+        self.password = entry.get("password", "")
+        self.can_alter = bool(entry.get("can_alter", True))
+        self.default_database = entry.get("default_database", "master")
 
 
 class DbFile:
-    def __init__(self, spec, file_id, is_log, db_name):
-        self.file_id = int(spec.get("file_id", file_id))
-        self.is_log = spec.get("type", "LOG" if is_log else "ROWS").upper() == "LOG"
+    def __init__(self, entry, file_id, is_log, db_name):
+        self.file_id = int(entry.get("file_id", file_id))
+        self.is_log = entry.get("type", "LOG" if is_log else "ROWS").upper() == "LOG"
         suffix = "_log" if self.is_log else ""
-        self.name = spec.get("name", db_name + suffix)
+        self.name = entry.get("name", db_name + suffix)
         ext = ".ldf" if self.is_log else ".mdf"
-        self.physical = spec.get("physical", self.name + ext)
+        self.physical = entry.get("physical", self.name + ext)
         if "\\" not in self.physical and "/" not in self.physical:
             self.physical = DEFAULT_DIR + self.physical
-        self.size = int(spec.get("size", 1024))
-        self.used = min(int(spec.get("used", self.size // 2)), self.size)
+        self.size = int(entry.get("size", 1024))
+        self.used = min(int(entry.get("used", self.size // 2)), self.size)
         # Pages still in use after the log is truncated (checkpoint or log backup).
-        self.active = min(int(spec.get("active", self.used)), self.used)
-        self.min_size = int(spec.get("min_size", min(self.size, 64) if self.is_log else 0))
-        self.max_size = int(spec.get("max_size", 268435456 if self.is_log else -1))
-        self.growth = int(spec.get("growth", 8192))
+        self.active = min(int(entry.get("active", self.used)), self.used)
+        self.min_size = int(entry.get("min_size", min(self.size, 64) if self.is_log else 0))
+        self.max_size = int(entry.get("max_size", 268435456 if self.is_log else -1))
+        self.growth = int(entry.get("growth", 8192))
         self.disk_path = None
 
     @property
@@ -71,27 +71,27 @@ class DbFile:
 
 
 class Database:
-    def __init__(self, spec, db_id):
-        self.id = int(spec.get("id", db_id))
-        self.name = spec["name"]
+    def __init__(self, entry, db_id):
+        self.id = int(entry.get("id", db_id))
+        self.name = entry["name"]
         if not 0 < len(self.name) <= 128:
             raise ValueError("database name must have 1 to 128 characters: %r" % self.name)
-        self.state = spec.get("state", "online").lower()
+        self.state = entry.get("state", "online").lower()
         if self.state not in STATES:
             raise ValueError("unknown state %r for %s" % (self.state, self.name))
-        self.read_only = bool(spec.get("read_only", False))
-        self.recovery = spec.get("recovery", "FULL").upper()
+        self.read_only = bool(entry.get("read_only", False))
+        self.recovery = entry.get("recovery", "FULL").upper()
         if self.recovery not in MODELS:
             raise ValueError("unknown recovery model %r for %s" % (self.recovery, self.name))
         # FULL with a full backup taken: the log keeps everything until a log backup.
-        self.log_backup_pending = bool(spec.get("log_backup_pending", self.recovery != "SIMPLE"))
-        self.create_date = datetime.datetime.fromisoformat(spec.get("create_date", "2020-10-08T09:05:03"))
-        self.compatibility_level = int(spec.get("compatibility_level", 150))
-        specs = spec.get("files") or [{}, {"type": "LOG"}]
+        self.log_backup_pending = bool(entry.get("log_backup_pending", self.recovery != "SIMPLE"))
+        self.create_date = datetime.datetime.fromisoformat(entry.get("create_date", "2020-10-08T09:05:03"))
+        self.compatibility_level = int(entry.get("compatibility_level", 150))
+        file_entries = entry.get("files") or [{}, {"type": "LOG"}]
         self.files = []
-        for i, fs in enumerate(specs):
-            is_log = fs.get("type", "LOG" if i == 1 else "ROWS").upper() == "LOG"
-            self.files.append(DbFile(fs, i + 1, is_log, self.name))
+        for i, fe in enumerate(file_entries):
+            is_log = fe.get("type", "LOG" if i == 1 else "ROWS").upper() == "LOG"
+            self.files.append(DbFile(fe, i + 1, is_log, self.name))
         self.files.sort(key=lambda f: f.file_id)
 
     def effective_model(self):
@@ -118,14 +118,14 @@ class Catalog:
         self.forced_offline = set()   # names the fault control file takes offline
         user = fixture.get("databases", [])
         listed = {fold(d["name"]) for d in user}
-        specs = [d for d in SYSTEM_DATABASES if fold(d["name"]) not in listed]
-        specs += [dict(next((s for s in SYSTEM_DATABASES if fold(s["name"]) == fold(d["name"])), {}),
+        entries = [d for d in SYSTEM_DATABASES if fold(d["name"]) not in listed]
+        entries += [dict(next((s for s in SYSTEM_DATABASES if fold(s["name"]) == fold(d["name"])), {}),
                        **d) for d in user]
         self.databases = []
         self._by_name, self._by_id = {}, {}
         next_id = 5
-        for spec in specs:
-            db = Database(spec, next_id)
+        for entry in entries:
+            db = Database(entry, next_id)
             next_id = max(next_id, db.id + 1)
             if self.find(db.name) or db.id in self._by_id:
                 raise ValueError("duplicate database %r / id %d" % (db.name, db.id))

@@ -16,14 +16,14 @@ FIELDS = {"refuse_logins", "hang", "drop_after_requests", "drop_matching", "dela
 
 
 class Faults:
-    def __init__(self, spec):
-        self.refuse_logins = spec.get("refuse_logins", False)
-        self.hang = bool(spec.get("hang", False))
-        self.drop_after_requests = spec.get("drop_after_requests")
-        self.drop_matching = spec.get("drop_matching")
-        self.delay_seconds = float(spec.get("delay_seconds") or 0)
-        self.delay_matching = spec.get("delay_matching")
-        self.offline = [fold(n) for n in spec.get("offline", [])]
+    def __init__(self, entry):
+        self.refuse_logins = entry.get("refuse_logins", False)
+        self.hang = bool(entry.get("hang", False))
+        self.drop_after_requests = entry.get("drop_after_requests")
+        self.drop_matching = entry.get("drop_matching")
+        self.delay_seconds = float(entry.get("delay_seconds") or 0)
+        self.delay_matching = entry.get("delay_matching")
+        self.offline = [fold(n) for n in entry.get("offline", [])]
 
     def refuses(self, user):
         r = self.refuse_logins
@@ -61,9 +61,9 @@ class FaultSource:
             if self.path:
                 try:
                     with open(self.path, encoding="utf-8") as f:
-                        spec = json.load(f)
-                    if isinstance(spec, dict):
-                        self.last = spec
+                        entry = json.load(f)
+                    if isinstance(entry, dict):
+                        self.last = entry
                 except (OSError, ValueError):
                     pass   # missing or half-written: keep the last good state
             return Faults(dict(self.base, **self.last))

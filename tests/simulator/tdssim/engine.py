@@ -7,7 +7,7 @@ from . import wire
 from .catalog import fold
 from .lexer import SqlError
 from .parser import parse_batch
-from .query import run_select
+from .query import Scope, evaluate, run_select, type_of
 from .sqltypes import INT, SMALLINT
 from .views import Column
 
@@ -220,7 +220,6 @@ def do_set(session, stmt, out):
 
 
 def do_print(session, stmt, out):
-    from .query import Scope, evaluate, type_of
     scope = Scope(session, None, None)
     type_of(stmt.expr, scope)
     value = evaluate(stmt.expr, scope, {})

@@ -129,17 +129,17 @@ def tokenize(sql):
             tokens.append(Token("qident", sql[start:end], text, start))
             i = end
             continue
-        if ch.isdigit():
+        if ch.isdigit() or (ch == "." and i + 1 < n and sql[i + 1].isdigit()):
             j = i
             while j < n and sql[j].isdigit():
                 j += 1
-            if j < n and (sql[j] == "." or sql[j].isalpha()):
-                # decimals and 1e5 are outside this server's arithmetic
-                k = j + 1
-                while k < n and (sql[k].isalnum() or sql[k] == "."):
-                    k += 1
-                raise syntax_error(sql[i:k])
-            tokens.append(Token("number", sql[i:j], int(sql[i:j]), start))
+            if j < n and sql[j] == ".":
+                j += 1
+                while j < n and sql[j].isdigit():
+                    j += 1
+                tokens.append(Token("number", sql[i:j], float(sql[i:j]), start))
+            else:
+                tokens.append(Token("number", sql[i:j], int(sql[i:j]), start))
             i = j
             continue
         if ch == "@":

@@ -214,6 +214,8 @@ class Parser:
         size, mode = None, None
         if self.op(","):
             if self.tok.kind == "number":
+                if not isinstance(self.tok.value, int):
+                    self.fail()
                 size = self.advance().value
                 if self.op(","):
                     mode = self.expect_word("TRUNCATEONLY", "NOTRUNCATE")
@@ -248,7 +250,7 @@ class Parser:
         top = None
         if self.word("TOP"):
             paren = self.op("(")
-            if self.tok.kind != "number":
+            if self.tok.kind != "number" or not isinstance(self.tok.value, int):
                 self.fail()
             top = self.advance().value
             if paren:

@@ -187,14 +187,16 @@ def _cursoropen(session, call, out, outputs):
     if scrollopt & 0x1000:   # parameterized: definitions, then the values
         _bind(session, call, 5, 6)
     if len(stmts) != 1 or stmts[0].kind != "select":
-        engine.run_statements(session, stmts, out)   # no cursor: results come directly
+        out.message(16954, 10, 2, "Executing SQL directly; no cursor.")
+        engine.run_statements(session, stmts, out)
         return
     with session.cat.lock:
         rs = run_select(stmts[0], session)
     cur = Cursor(session.new_cursor_handle(), rs)
     session.cursors[cur.handle] = cur
     out.colmetadata(rs.columns + [ROWSTAT])
-    out.tabname(rs.tables)
+    if rs.tables:   # FreeTDS refuses an empty TABNAME; a constant SELECT sends none
+        out.tabname(rs.tables)
     entries = [(i + 1, 1 if origin and rs.tables else 0, 0 if origin and rs.tables else 0x04)
                for i, origin in enumerate(rs.origins)]
     entries.append((len(rs.columns) + 1, 0, 0x04 | 0x10))   # ROWSTAT is hidden

@@ -7,7 +7,7 @@ from . import views
 from .catalog import fold
 from .lexer import SqlError
 from .parser import Node
-from .sqltypes import BIGINT, INT, SMALLINT, SYSNAME, IntType, NVarChar, VarChar
+from .sqltypes import BIGINT, INT, SMALLINT, SYSNAME, FloatType, IntType, NVarChar, VarChar
 
 AGGREGATES = ("COUNT", "COUNT_BIG")
 
@@ -45,6 +45,8 @@ def type_of(node, scope):
     k = node.kind
     if k == "lit":
         v = node.value
+        if isinstance(v, float):
+            return FloatType(8)
         if v is None or isinstance(v, int):
             return INT if v is None or -2**31 <= v < 2**31 else BIGINT
         return NVarChar(len(v) or 1) if node.unicode else VarChar(len(v) or 1)
@@ -56,6 +58,8 @@ def type_of(node, scope):
         lt, rt = type_of(node.left, scope), type_of(node.right, scope)
         if isinstance(lt, IntType) and isinstance(rt, IntType):
             return BIGINT if BIGINT in (lt, rt) else INT
+        if {type(lt), type(rt)} <= {IntType, FloatType}:
+            return FloatType(8)
         if node.op == "+" and isinstance(lt, (NVarChar, VarChar)) and isinstance(rt, (NVarChar, VarChar)):
             both = lt.length + rt.length
             return VarChar(both) if isinstance(lt, VarChar) and isinstance(rt, VarChar) else NVarChar(both)
@@ -162,8 +166,9 @@ def evaluate(node, scope, row, aggs=None):
         a, b = _comparable(a, b)
         if node.op in "/%" and b == 0:
             raise SqlError((8134, 16, 1, "Divide by zero error encountered."))
+        exact = isinstance(a, int) and isinstance(b, int)
         if node.op == "/":
-            return int(a / b)
+            return int(a / b) if exact else a / b
         if node.op == "%":
             return a - b * int(a / b)
         return {"+": a + b, "-": a - b, "*": a * b}[node.op]

@@ -136,26 +136,29 @@ class Session:
         else:
             raise wire.Closed("unexpected packet type %d" % ptype)
         text = "\n".join(i[2] or "" for i in items)
-        base = dict(database=self.current_db().name)
-        if faults.hang:
+
+        def log_all(**outcome):
             for kind, rpc, stmt, call in items:
-                self._log(kind=kind, rpc=rpc, text=stmt, params=_params(call), unanswered=True, **base)
+                self._log(kind=kind, rpc=rpc, text=stmt, params=_params(call),
+                          database=self.current_db().name, **outcome)
+
+        if faults.hang:
+            log_all(unanswered=True)
             return
         if faults.drops(self.requests, text) or self.cat.state_of(self.current_db()) != "online":
             # A database taken offline ends the sessions inside it, as ROLLBACK IMMEDIATE does.
-            for kind, rpc, stmt, call in items:
-                self._log(kind=kind, rpc=rpc, text=stmt, params=_params(call), dropped=True, **base)
+            log_all(dropped=True)
             raise wire.Closed("dropped on purpose")
         delay = faults.delay_for(text)
         if delay and self.wait(delay):
-            for kind, rpc, stmt, call in items:
-                self._log(kind=kind, rpc=rpc, text=stmt, params=_params(call), cancelled=True, **base)
+            log_all(cancelled=True)
             self._attention_ack()
             return
         reply = bytearray()
         for kind, rpc, stmt, call in items:
             db_name = self.current_db().name
             out = wire.Tokens(self.cat.server_name, in_proc=call is not None)
+            cancelled = False
             try:
                 if call is None:
                     engine.run_batch(self, stmt, out)
@@ -163,12 +166,12 @@ class Session:
                 else:
                     procs.run_call(self, call, out)
             except engine.Cancelled:
-                self._log(kind=kind, rpc=rpc, text=stmt, params=_params(call), database=db_name,
-                          rows=out.rows, errors=out.errors, infos=out.infos, cancelled=True)
+                cancelled = True
+            self._log(kind=kind, rpc=rpc, text=stmt, params=_params(call), database=db_name,
+                      rows=out.rows, errors=out.errors, infos=out.infos, cancelled=cancelled)
+            if cancelled:   # what the statement had produced is discarded with it
                 self._attention_ack()
                 return
-            self._log(kind=kind, rpc=rpc, text=stmt, params=_params(call), database=db_name,
-                      rows=out.rows, errors=out.errors, infos=out.infos, cancelled=False)
             reply += out.bytes()
         self.io.send(bytes(reply))
 
