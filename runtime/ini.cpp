@@ -87,6 +87,10 @@ bool HasLineBreakOrNul(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+EditResult Refused() {
+  return {EditStatus::Refused, {}};
+}
+
 bool IsBlankLine(std::string_view line) {
   return SkipLeadingBlanks(line).empty();
 }
@@ -232,19 +236,18 @@ std::string_view CutValue(std::string_view value, std::size_t limit, Charset cs)
 EditResult Edit(std::string_view content, std::string_view section,
                 std::optional<std::string_view> key, std::optional<std::string_view> value,
                 Charset cs) {
-  const EditResult refused{EditStatus::Refused, {}};
   if (HasLineBreakOrNul(section) || (key && HasLineBreakOrNul(*key)) ||
       (value && HasLineBreakOrNul(*value))) {
-    return refused;
+    return Refused();
   }
   section = TrimBlanks(section);
-  if (section.empty()) return refused;
+  if (section.empty()) return Refused();
   const auto lines = SplitLines(content);
   if (!key) {
     return RemoveSections(content, lines, section, cs);
   }
   const std::string_view k = TrimBlanks(*key);
-  if (k.empty()) return refused;
+  if (k.empty()) return Refused();
   const auto r = FindSection(content, lines, section, cs);
   EditResult out;
   if (!value) {
@@ -258,7 +261,7 @@ EditResult Edit(std::string_view content, std::string_view section,
   // was asked: such an edit is refused rather than written.
   if (out.status == EditStatus::Changed &&
       Find(out.content, section, k, cs) != (value ? std::optional(*value) : std::nullopt)) {
-    return refused;
+    return Refused();
   }
   return out;
 }

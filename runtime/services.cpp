@@ -50,6 +50,11 @@ bool InitProgramLocation() {
   return true;
 }
 
+void SetProgramLocation(std::string_view directory, std::string_view exeFileName) {
+  g_runDirectory = directory;
+  g_exeFileName = exeFileName;
+}
+
 Text RunDirectory() {
   return g_runDirectory;
 }
@@ -65,7 +70,7 @@ Text IniRead(std::string_view file, std::string_view section, std::string_view k
   section = ini::SkipLeadingBlanks(section);
   key = ini::SkipLeadingBlanks(key);
   if (file.empty() || section.empty() || key.empty()) return Text();
-  const Text fallback(def.value_or(std::string_view()));
+  Text fallback(def.value_or(std::string_view()));
 
   std::string content;
   if (platform::ReadWholeFile(file, content) != platform::ReadStatus::Ok) return fallback;

@@ -17,6 +17,9 @@ namespace tw {
 // full path, and makes the program directory the current directory. Called once by the
 // program entry; false when the path could not be found (both texts then stay empty).
 bool InitProgramLocation();
+// Fixes both texts without touching the current directory: for hosts that run the
+// application's code outside its own executable, such as tests.
+void SetProgramLocation(std::string_view directory, std::string_view exeFileName);
 // The program directory without a trailing separator, and the executable's file name.
 Text RunDirectory();
 Text ExeFileName();

@@ -150,6 +150,12 @@ std::optional<FoundEntry> EntryOf(const std::string& path) {
   return FoundEntry{dir ? 0 : static_cast<std::int64_t>(st.st_size), dir};
 }
 
+// The kernel marks the link of an executable replaced on disk since it started.
+void StripDeleted(std::string& link) {
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (link.ends_with(kDeleted)) link.resize(link.size() - kDeleted.size());
+}
+
 // Windows base priority classes from the scheduling policy and nice value.
 int BasePriority(long nice, long rtPriority) {
   if (rtPriority > 0) return 24;
@@ -183,8 +189,7 @@ std::optional<ProcessInfo> ReadProcess(int pid) {
   const ssize_t n = ::readlink((dir + "/exe").c_str(), target.data(), target.size());
   if (n > 0) {
     target.resize(static_cast<std::size_t>(n));
-    constexpr std::string_view kDeleted = " (deleted)";
-    if (target.ends_with(kDeleted)) target.resize(target.size() - kDeleted.size());
+    StripDeleted(target);
     name = target.substr(target.rfind('/') + 1);
   }
   p.exeFile = Utf8ToGbk(name);
@@ -204,6 +209,7 @@ Text ExecutablePath() {
     if (n < 0) return Text();
     if (static_cast<std::size_t>(n) < buf.size()) {
       buf.resize(static_cast<std::size_t>(n));
+      StripDeleted(buf);
       return Utf8ToGbk(buf);
     }
     buf.resize(buf.size() * 2);
@@ -246,6 +252,7 @@ bool SetAttributes(std::string_view path, int attributes) {
   const std::string os = OsPath(path);
   struct stat st {};
   if (::stat(os.c_str(), &st) != 0) return false;
+  if (S_ISDIR(st.st_mode)) return true;  // as on Windows, read-only does not guard a directory
   mode_t mode = st.st_mode & 07777;
   mode = (attributes & 0x01) ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
   return ::chmod(os.c_str(), mode) == 0;

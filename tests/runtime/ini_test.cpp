@@ -9,7 +9,7 @@
 namespace tw::ini {
 namespace {
 
-using std::string_view_literals::operator""sv;
+using namespace std::string_view_literals;
 
 std::string Set(std::string_view content, std::string_view section, std::string_view key,
                 std::string_view value) {

@@ -1,5 +1,5 @@
 // The system services on this platform: settings file on disk, the registry store, file
-// queries, program location, host name, processes, and the two pauses on a fake pump.
+// queries, program location, host name and processes.
 #include "runtime/services.h"
 
 #include <gtest/gtest.h>
@@ -9,17 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <map>
 #include <sstream>
 
 #include "platform/platform_services.h"
 #include "runtime/gbk.h"
-#include "runtime/pump.h"
 
 namespace tw {
 namespace {
@@ -182,6 +178,13 @@ TEST(Location, ComesFromTheRunningExecutable) {
   EXPECT_EQ(GbkToUtf8(ExeFileName()), self.filename().string());
   EXPECT_EQ(fs::current_path(), self.parent_path());
   fs::current_path(before);
+
+  SetProgramLocation("/srv/tool", "tool");  // tests may place the program elsewhere
+  EXPECT_EQ(RunDirectory(), "/srv/tool");
+  EXPECT_EQ(ExeFileName(), "tool");
+  EXPECT_EQ(fs::current_path(), before);
+  ASSERT_TRUE(InitProgramLocation());
+  fs::current_path(before);
 }
 
 class Registry : public ::testing::Test {
@@ -267,6 +270,10 @@ TEST(Files, ExistenceSizeAndWildcards) {
   fs::resize_file(GbkToUtf8(big), (std::uintmax_t{5} << 30) + 7);
   EXPECT_EQ(FileSize(big), (std::int64_t{5} << 30) + 7);
   EXPECT_FALSE(SetFileAttr(dir / "none", 2));
+  // Read-only on a directory is a mark only, as on Windows: files can still be made in it.
+  EXPECT_TRUE(SetFileAttr(Utf8ToGbk(dir.path()), 1));
+  WriteBytes(dir / "after.ini", "x");
+  EXPECT_EQ(FileSize(dir / "after.ini"), 1);
   EXPECT_FALSE(FileExists(""));
 }
 
@@ -310,111 +317,6 @@ TEST(Processes, ListHoldsThisProgramAndItsChild) {
   EXPECT_GE(mine, 1);
   EXPECT_TRUE(sawChild);
   for (std::size_t i = 1; i < list.size(); ++i) EXPECT_LT(list[i - 1].pid, list[i].pid);
-}
-
-// A pump on a virtual clock: messages are (time, action) pairs, and a quit request is a flag
-// that DispatchPending never clears, as the real pumps leave it queued.
-class FakePump : public MessagePump {
- public:
-  FakePump() { SetCurrentPump(this); }
-  ~FakePump() override { SetCurrentPump(nullptr); }
-  FakePump(const FakePump&) = delete;
-  FakePump& operator=(const FakePump&) = delete;
-
-  void Post(std::uint64_t at, std::function<void()> action) {
-    queue_.emplace(at, std::move(action));
-  }
-  void DispatchPending() override {
-    ++calls;
-    while (!queue_.empty() && queue_.begin()->first <= now) {
-      auto action = std::move(queue_.begin()->second);
-      queue_.erase(queue_.begin());
-      action();
-    }
-  }
-  std::uint64_t TickMs() override {
-    if (++calls > 100000) now = UINT64_MAX / 2;  // a spinning caller fails instead of hanging
-    return now;
-  }
-  void SleepMs(int ms) override {
-    ++sleeps;
-    now += static_cast<std::uint64_t>(ms);
-  }
-  void WaitUntil(std::uint64_t deadline) override {
-    ++waits;
-    if (quitQueued || (!queue_.empty() && queue_.begin()->first <= now)) return;
-    now = queue_.empty() ? deadline : std::min(deadline, queue_.begin()->first);
-  }
-
-  std::uint64_t now = 5000;
-  bool quitQueued = false;
-  int calls = 0;
-  int sleeps = 0;
-  int waits = 0;
-
- private:
-  std::multimap<std::uint64_t, std::function<void()>> queue_;
-};
-
-TEST(Pauses, DelayDispatchesMessagesWhileItWaits) {
-  FakePump pump;
-  std::vector<std::uint64_t> ticks;
-  std::function<void()> tick = [&] {
-    ticks.push_back(pump.now);
-    pump.Post(pump.now + 200, tick);  // a 200 ms timer
-  };
-  pump.Post(5200, tick);
-  DelayMs(1000);
-  EXPECT_EQ(pump.now, 6000u);
-  EXPECT_EQ(ticks, (std::vector<std::uint64_t>{5200, 5400, 5600, 5800, 6000}));
-  EXPECT_LE(pump.waits, 10);  // it waits for messages instead of polling
-  EXPECT_EQ(pump.sleeps, 0);
-}
-
-TEST(Pauses, AHandlerMayPauseInsideAPause) {
-  FakePump pump;
-  bool innerDone = false;
-  pump.Post(5100, [&] {
-    DelayMs(500);
-    innerDone = pump.now >= 5600;
-  });
-  DelayMs(200);
-  EXPECT_TRUE(innerDone);
-  EXPECT_GE(pump.now, 5600u);
-}
-
-TEST(Pauses, AQueuedQuitStaysQueuedAndDoesNotStopTheWait) {
-  FakePump pump;
-  pump.quitQueued = true;
-  int clicks = 0;
-  pump.Post(5300, [&] { ++clicks; });
-  DelayMs(500);
-  EXPECT_TRUE(pump.quitQueued);
-  EXPECT_EQ(clicks, 1);
-  EXPECT_GE(pump.now, 5500u);
-  EXPECT_LT(pump.now, 5600u);
-}
-
-TEST(Pauses, ZeroOrLessReturnsAtOnceAndSleepNeverDispatches) {
-  FakePump pump;
-  bool ran = false;
-  pump.Post(0, [&] { ran = true; });
-  DelayMs(0);
-  DelayMs(-5);
-  EXPECT_FALSE(ran);
-  EXPECT_EQ(pump.calls, 0);
-  SleepMs(10);
-  SleepMs(-3);
-  EXPECT_FALSE(ran);
-  EXPECT_EQ(pump.now, 5010u);
-}
-
-TEST(Pauses, WithoutAPumpTheySleep) {
-  ASSERT_EQ(CurrentPump(), nullptr);
-  const auto start = std::chrono::steady_clock::now();
-  DelayMs(30);
-  SleepMs(20);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
 }
 
 }  // namespace

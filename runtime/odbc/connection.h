@@ -1,0 +1,89 @@
+// The connection layer of the database object: a small table of named entry points over the
+// ODBC driver manager. A Database is one connection with up to 30 open result tables; every
+// entry point takes it first and answers with its failure value when it is missing. Texts are
+// GBK; the layer speaks UTF-16 to the driver so that the locale never changes them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "runtime/value.h"
+
+namespace tw::odbc {
+
+using TableHandle = std::int32_t;  // 0 means no table
+
+inline constexpr int kTableSlots = 30;
+inline constexpr int kLoginTimeoutSeconds = 15;
+inline constexpr int kQueryTimeoutSeconds = 15;
+// Each text copy of a row keeps at most this many bytes, terminator included.
+inline constexpr std::size_t kTextCopyBytes = 512;
+
+// One failure as the driver manager or the driver described it. The state is empty for a
+// failure that the object found itself (no connection, no free slot, unknown table).
+struct Diagnostic {
+  Text sqlState;
+  std::int32_t nativeError = 0;
+  Text message;  // every record's text, one per line
+};
+
+// The value of one field of the current row.
+enum class FieldKind : std::uint8_t {
+  None = 0,
+  Byte = 1,
+  Short = 2,
+  Int = 3,
+  Float = 5,
+  Double = 6,
+  Bool = 7,
+  Text = 8,
+  DateTime = 9,
+  Bytes = 10,
+};
+struct FieldValue {
+  FieldKind kind = FieldKind::None;
+  std::int64_t integer = 0;  // byte, short, int, bool
+  double real = 0.0;         // float, double, date-time
+  Text text;
+  Bytes bytes;
+};
+
+// A statement parameter: text (length -1, NUL-terminated GBK) or byte data with its length.
+struct SqlParam {
+  const void* data = nullptr;
+  std::int64_t length = -1;
+};
+
+struct Database;  // runtime/odbc/database.h
+struct DatabaseDeleter {
+  void operator()(Database* db) const;
+};
+using DatabasePtr = std::unique_ptr<Database, DatabaseDeleter>;
+
+// Connects with a stored connection string (its "ODBC;" prefix is optional). On failure no
+// Database results and `failure`, when given, receives the driver's diagnostics.
+DatabasePtr NewOpenDatabase(std::string_view connection, bool readOnly, bool noPrompt,
+                            Diagnostic* failure = nullptr);
+// Closes every table, disconnects and releases the connection; `db` is empty afterwards.
+void CloseDatabase(DatabasePtr& db);
+TableHandle OpenTable(Database* db, std::string_view sql);
+void MoveNext(Database* db, TableHandle table);
+// Releases one table and its slot; false when the handle names no open table.
+bool CloseTable(Database* db, TableHandle table);
+bool ReadColByIndex(Database* db, TableHandle table, int index, FieldValue* field);
+bool ReadColByName(Database* db, TableHandle table, std::string_view name, FieldValue* field);
+bool ExecuteSql(Database* db, std::string_view sql, const SqlParam* params, int count);
+void EmptyVar(FieldValue* field);
+
+// What the connection keeps for its owner.
+const Text& StoredConnectionString(const Database* db);
+bool IsUpdatable(const Database* db);
+char IdentifierQuote(const Database* db);
+// The last failure of an entry point on this connection.
+const Diagnostic& LastFailure(const Database* db);
+
+// Tests shorten the waits here; 0 restores the production values of 15 s.
+void SetTimeoutsForTesting(int loginSeconds, int querySeconds);
+
+}  // namespace tw::odbc

@@ -1,0 +1,113 @@
+// Inside of the connection layer: the connection and result-table records, the judgement of
+// ODBC return codes and the helpers around the wide entry points. Only runtime/odbc/ uses it.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/odbc_api.h"
+#include "runtime/odbc/connection.h"
+
+namespace tw::odbc {
+
+// SQL_SUCCESS, SQL_SUCCESS_WITH_INFO and SQL_NO_DATA are successes; everything else fails.
+inline bool Succeeded(SQLRETURN rc) {
+  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO || rc == SQL_NO_DATA;
+}
+inline bool Returned(SQLRETURN rc) {
+  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
+
+// Repeats a call at once for as long as the driver answers that it is still executing.
+template <typename Fn>
+SQLRETURN Repeat(Fn&& fn) {
+  SQLRETURN rc;
+  do {
+    rc = fn();
+  } while (rc == SQL_STILL_EXECUTING);
+  return rc;
+}
+
+// GBK to NUL-terminated UTF-16 for the wide calls, and back.
+std::u16string Wide(std::string_view gbk);
+inline SQLWCHAR* WideArg(std::u16string& w) {
+  return reinterpret_cast<SQLWCHAR*>(w.data());
+}
+Text FromWide(const SQLWCHAR* text, std::size_t units);
+
+// Every diagnostic record of a handle. The principal record (its state and native error) is
+// the first error that carries a native error number, else the first error, else the first.
+Diagnostic ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle);
+// True when one of the handle's diagnostic records has this SQLSTATE.
+bool HasState(SQLSMALLINT handleType, SQLHANDLE handle, const char* state);
+
+// The process-wide environment: a connection handle is taken from it and given back under
+// one lock, and the environment lives exactly as long as some connection handle does.
+SQLHDBC AcquireConnectionHandle(Diagnostic* failure);
+void ReleaseConnectionHandle(SQLHDBC dbc);
+// Number of connection handles alive (for tests of the environment's lifetime).
+int ConnectionHandlesAlive();
+
+int LoginTimeoutSeconds();
+int QueryTimeoutSeconds();
+
+struct Column {
+  Text name;
+  SQLSMALLINT sqlType = 0;
+  SQLULEN size = 0;
+  SQLSMALLINT digits = 0;
+  SQLSMALLINT nullable = 0;
+  std::int64_t displayWidth = 0;
+  int copy = -1;  // index into Table::copies, -1 when the column has no text copy
+};
+
+// A column bound as wide text so that every fetch refreshes it.
+struct TextCopy {
+  static constexpr std::size_t kUnits = kTextCopyBytes;  // enough for 511 GBK bytes
+  std::array<SQLWCHAR, kUnits> buffer{};
+  SQLLEN indicator = SQL_NULL_DATA;
+};
+
+struct Table {
+  TableHandle handle = 0;
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  std::vector<Column> columns;
+  std::vector<std::unique_ptr<TextCopy>> copies;
+  long row = 0;
+  long rowCount = 0;
+  bool atBeginning = true;
+  bool atEnd = true;
+
+  Table() = default;
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+  ~Table();
+};
+
+struct Database {
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  bool connected = false;
+  Text connection;  // "ODBC;" + the completed connection string
+  bool updatable = true;
+  char quote = ' ';
+  bool staticCursors = false;
+  bool setQueryTimeout = true;  // cleared once the driver refuses the option
+  int queryTimeout = kQueryTimeoutSeconds;
+  std::array<std::unique_ptr<Table>, kTableSlots> slots;
+  Diagnostic lastFailure;
+
+  Database() = default;
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+  ~Database();
+
+  Table* Find(TableHandle handle);
+  void Fail(SQLSMALLINT handleType, SQLHANDLE handle);
+  void Fail(const char* what);
+  // Sets the query timeout on a new statement, unless the driver once refused it.
+  void ApplyQueryTimeout(SQLHSTMT stmt);
+};
+
+}  // namespace tw::odbc

@@ -1,0 +1,64 @@
+// The 外部数据库 unit: a non-visual unit of a window holding at most one connection to a SQL
+// Server through the "SQL Server" ODBC driver. The application calls its methods through the
+// frame with Values; the unit checks and converts them and calls the connection layer. It never
+// shows a message: failures are results, and the last one's diagnostics can be read back.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "runtime/odbc/connection.h"
+#include "ui/frame.h"
+
+namespace tw {
+
+// Method numbers of the unit, as passed to Frame::CallMethod.
+enum DatabaseMethod : int {
+  // server, user, password, database (texts), read-only (int, optional), no-prompt (bool,
+  // optional) -> bool
+  kDbConnectSqlServer = 0,
+  kDbCloseDatabase = 1,     // -> nothing
+  kDbOpenTable = 2,         // SQL text -> int table handle, 0 on failure
+  kDbMoveNext = 3,          // table handle -> nothing
+  kDbReadCol = 4,           // table handle, 1-based column number or column name -> value
+  kDbExecuteSql = 5,        // SQL text, then parameters (texts or byte-sets) -> bool
+  kDbCloseTable = 6,        // table handle -> bool
+  kDbLastSqlState = 7,      // -> text, "" when the object itself refused the call
+  kDbLastNativeError = 8,   // -> int
+  kDbLastErrorMessage = 9,  // -> text, one line per diagnostic record
+};
+
+class DatabaseUnit final : public UnitObject {
+ public:
+  DatabaseUnit() = default;
+  ~DatabaseUnit() override;
+  DatabaseUnit(const DatabaseUnit&) = delete;
+  DatabaseUnit& operator=(const DatabaseUnit&) = delete;
+
+  Value Call(int method, const std::vector<Value>& args) override;
+
+  bool ConnectSqlServer(const Value& server, const Value& user, const Value& password,
+                        const Value& database, const Value& readOnly = {},
+                        const Value& noPrompt = {});
+  void CloseDatabase();
+  odbc::TableHandle OpenTable(const Value& sql);
+  void MoveNext(const Value& table);
+  Value ReadCol(const Value& table, const Value& field);
+  bool ExecuteSql(const Value& sql, const std::vector<Value>& params = {});
+  bool CloseTable(const Value& table);
+
+  bool connected() const { return db_ != nullptr; }
+  const odbc::Diagnostic& lastFailure() const { return lastFailure_; }
+
+ private:
+  void Refused(const char* why);
+  void NoteFailure();
+
+  odbc::DatabasePtr db_;
+  odbc::Diagnostic lastFailure_;
+};
+
+// Makes every 外部数据库 unit of a window built by this frame a DatabaseUnit.
+void RegisterDatabaseUnit(Frame& frame);
+
+}  // namespace tw

@@ -1,0 +1,157 @@
+// The process-wide ODBC environment with its reference count, diagnostics, wide-text helpers
+// and the timeouts of the connection layer.
+#include <atomic>
+#include <mutex>
+
+#include "runtime/gbk.h"
+#include "runtime/odbc/database.h"
+
+namespace tw::odbc {
+namespace {
+
+std::mutex g_envLock;
+SQLHENV g_env = SQL_NULL_HENV;
+int g_envUsers = 0;
+
+std::atomic<int> g_loginOverride{0};
+std::atomic<int> g_queryOverride{0};
+
+bool IsInfoState(const Text& state) {
+  return state.size() >= 2 && state[0] == '0' && state[1] == '1';
+}
+
+struct Record {
+  Text state;
+  SQLINTEGER native = 0;
+  Text message;
+};
+
+bool ReadRecord(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT number, Record* out) {
+  SQLWCHAR state[6] = {};
+  SQLINTEGER native = 0;
+  std::vector<SQLWCHAR> text(1024);
+  SQLSMALLINT length = 0;
+  SQLRETURN rc = SQLGetDiagRecW(type, handle, number, state, &native, text.data(),
+                                static_cast<SQLSMALLINT>(text.size()), &length);
+  if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(text.size())) {
+    text.resize(static_cast<std::size_t>(length) + 1);
+    rc = SQLGetDiagRecW(type, handle, number, state, &native, text.data(),
+                        static_cast<SQLSMALLINT>(text.size()), &length);
+  }
+  if (!Returned(rc)) return false;
+  out->state = FromWide(state, 5);
+  out->native = native;
+  const std::size_t units = length < 0 ? 0 : std::min<std::size_t>(length, text.size() - 1);
+  out->message = FromWide(text.data(), units);
+  return true;
+}
+
+}  // namespace
+
+std::u16string Wide(std::string_view gbk) {
+  return GbkToUtf16(gbk);
+}
+
+Text FromWide(const SQLWCHAR* text, std::size_t units) {
+  std::size_t n = 0;
+  while (n < units && text[n] != 0) ++n;
+  return Utf16ToGbk(std::u16string_view(reinterpret_cast<const char16_t*>(text), n));
+}
+
+Diagnostic ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
+  Diagnostic d;
+  if (handle == nullptr) return d;
+  std::vector<Record> records;
+  Record r;
+  // A driver keeps a handful of records per call; the bound guards against one that never ends.
+  for (SQLSMALLINT i = 1; i <= 64 && ReadRecord(handleType, handle, i, &r); ++i) {
+    records.push_back(r);
+  }
+  const Record* principal = nullptr;
+  for (const Record& rec : records) {
+    if (!IsInfoState(rec.state) && rec.native != 0) {
+      principal = &rec;
+      break;
+    }
+  }
+  for (const Record& rec : records) {
+    if (principal == nullptr && !IsInfoState(rec.state)) principal = &rec;
+  }
+  if (principal == nullptr && !records.empty()) principal = &records.front();
+  if (principal != nullptr) {
+    d.sqlState = principal->state;
+    d.nativeError = principal->native;
+  }
+  for (const Record& rec : records) {
+    if (!d.message.empty()) d.message += "\n";
+    d.message += rec.message;
+  }
+  return d;
+}
+
+bool HasState(SQLSMALLINT handleType, SQLHANDLE handle, const char* state) {
+  Record r;
+  for (SQLSMALLINT i = 1; i <= 64 && ReadRecord(handleType, handle, i, &r); ++i) {
+    if (r.state == state) return true;
+  }
+  return false;
+}
+
+SQLHDBC AcquireConnectionHandle(Diagnostic* failure) {
+  std::lock_guard<std::mutex> lock(g_envLock);
+  bool created = false;
+  if (g_env == SQL_NULL_HENV) {
+    if (!Returned(SQLAllocEnv(&g_env))) {
+      if (failure != nullptr && g_env != SQL_NULL_HENV)
+        *failure = ReadDiagnostics(SQL_HANDLE_ENV, g_env);
+      if (g_env != SQL_NULL_HENV) SQLFreeEnv(g_env);
+      g_env = SQL_NULL_HENV;
+      if (failure != nullptr && failure->message.empty()) failure->message = "no ODBC environment";
+      return SQL_NULL_HDBC;
+    }
+    created = true;
+  }
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  if (!Returned(SQLAllocConnect(g_env, &dbc))) {
+    if (failure != nullptr) *failure = ReadDiagnostics(SQL_HANDLE_ENV, g_env);
+    if (created) {
+      SQLFreeEnv(g_env);
+      g_env = SQL_NULL_HENV;
+    }
+    return SQL_NULL_HDBC;
+  }
+  ++g_envUsers;
+  return dbc;
+}
+
+void ReleaseConnectionHandle(SQLHDBC dbc) {
+  if (dbc == SQL_NULL_HDBC) return;
+  std::lock_guard<std::mutex> lock(g_envLock);
+  SQLFreeConnect(dbc);
+  if (--g_envUsers == 0) {
+    SQLFreeEnv(g_env);
+    g_env = SQL_NULL_HENV;
+  }
+}
+
+int ConnectionHandlesAlive() {
+  std::lock_guard<std::mutex> lock(g_envLock);
+  return g_envUsers;
+}
+
+int LoginTimeoutSeconds() {
+  const int v = g_loginOverride.load();
+  return v > 0 ? v : kLoginTimeoutSeconds;
+}
+
+int QueryTimeoutSeconds() {
+  const int v = g_queryOverride.load();
+  return v > 0 ? v : kQueryTimeoutSeconds;
+}
+
+void SetTimeoutsForTesting(int loginSeconds, int querySeconds) {
+  g_loginOverride = loginSeconds;
+  g_queryOverride = querySeconds;
+}
+
+}  // namespace tw::odbc

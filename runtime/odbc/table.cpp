@@ -1,0 +1,419 @@
+// Result tables: opening a query on a static read-only cursor, moving through it and reading
+// fields of the current row, with the bound text copies as the fallback for every read.
+#include <algorithm>
+#include <atomic>
+#include <limits>
+
+#include "runtime/odbc/database.h"
+#include "runtime/odbc/sql_text.h"
+#include "runtime/text.h"
+
+namespace tw::odbc {
+namespace {
+
+std::atomic<TableHandle> g_nextHandle{1};
+
+// Handles are never reused within a run, so a handle kept from a closed table names nothing.
+TableHandle NewHandle() {
+  TableHandle h = 0;
+  while (h == 0) h = g_nextHandle.fetch_add(1);
+  return h;
+}
+
+bool IsLongType(SQLSMALLINT t) {
+  return t == SQL_LONGVARCHAR || t == SQL_LONGVARBINARY;
+}
+
+std::int64_t DisplayWidth(const Column& c) {
+  const auto size = static_cast<std::int64_t>(
+      std::min<SQLULEN>(c.size, static_cast<SQLULEN>(std::numeric_limits<std::int32_t>::max())));
+  if (c.sqlType == SQL_NUMERIC || c.sqlType == SQL_DECIMAL) return size + 3;
+  if (IsLongType(c.sqlType)) return 1;
+  return size + 1;
+}
+
+// Long, binary and wide columns do not get a text copy; every other column does.
+bool GetsTextCopy(const Column& c) {
+  return !(c.sqlType >= SQL_LONGVARBINARY && c.sqlType <= SQL_LONGVARCHAR) &&
+         c.displayWidth <= static_cast<std::int64_t>(kTextCopyBytes);
+}
+
+enum class Fetched { Row, End, Failed };
+
+Fetched Fetch(Database& db, Table& t, SQLUSMALLINT direction) {
+  SQLULEN rows = 0;
+  SQLUSMALLINT status[1] = {};
+  const SQLRETURN rc =
+      Repeat([&] { return SQLExtendedFetch(t.stmt, direction, 0, &rows, status); });
+  if (rc == SQL_NO_DATA) return Fetched::End;
+  if (rc == SQL_SUCCESS) return Fetched::Row;
+  // Truncated data still gives a row; an error in the row does not.
+  if (rc == SQL_SUCCESS_WITH_INFO && !HasState(SQL_HANDLE_STMT, t.stmt, "01S01"))
+    return Fetched::Row;
+  db.Fail(SQL_HANDLE_STMT, t.stmt);
+  return Fetched::Failed;
+}
+
+bool Describe(Table& t) {
+  SQLSMALLINT count = 0;
+  if (!Returned(SQLNumResultCols(t.stmt, &count))) return false;
+  t.columns.resize(static_cast<std::size_t>(std::max<SQLSMALLINT>(count, 0)));
+  for (SQLSMALLINT i = 0; i < count; ++i) {
+    Column& c = t.columns[static_cast<std::size_t>(i)];
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT nameChars = 0;
+    if (!Returned(SQLDescribeColW(t.stmt, static_cast<SQLUSMALLINT>(i + 1), name, 256, &nameChars,
+                                  &c.sqlType, &c.size, &c.digits, &c.nullable))) {
+      return false;
+    }
+    c.name = CutGbk(FromWide(name, std::clamp<SQLSMALLINT>(nameChars, 0, 255)), 255);
+    c.displayWidth = DisplayWidth(c);
+  }
+  return true;
+}
+
+bool BindTextCopies(Table& t) {
+  for (std::size_t i = 0; i < t.columns.size(); ++i) {
+    Column& c = t.columns[i];
+    if (!GetsTextCopy(c)) continue;
+    auto copy = std::make_unique<TextCopy>();
+    if (!Returned(SQLBindCol(
+            t.stmt, static_cast<SQLUSMALLINT>(i + 1), SQL_C_WCHAR, copy->buffer.data(),
+            static_cast<SQLLEN>(copy->buffer.size() * sizeof(SQLWCHAR)), &copy->indicator))) {
+      return false;
+    }
+    c.copy = static_cast<int>(t.copies.size());
+    t.copies.push_back(std::move(copy));
+  }
+  return true;
+}
+
+// Number of UTF-16 units a wide read delivered into a buffer of `units` (terminator included).
+std::size_t UnitsDelivered(SQLLEN indicator, std::size_t units) {
+  if (indicator == SQL_NO_TOTAL || indicator < 0) return units - 1;
+  return std::min<std::size_t>(static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR), units - 1);
+}
+
+bool Taken(SQLRETURN rc, SQLLEN indicator) {
+  return Returned(rc) && indicator != SQL_NULL_DATA && indicator != 0;
+}
+
+// The copy's text of the current row: at most 511 GBK bytes, "" for NULL.
+Text CopyText(const Table& t, const Column& c) {
+  if (c.copy < 0) return {};
+  const TextCopy& copy = *t.copies[static_cast<std::size_t>(c.copy)];
+  if (copy.indicator == SQL_NULL_DATA) return {};
+  const Text text =
+      FromWide(copy.buffer.data(), UnitsDelivered(copy.indicator, copy.buffer.size()));
+  return CutGbk(text, kTextCopyBytes - 1);
+}
+
+std::int64_t Saturate(std::int64_t v, std::int64_t lo, std::int64_t hi) {
+  return std::clamp(v, lo, hi);
+}
+
+// A field value from a text, by the column's SQL type.
+FieldValue FromText(SQLSMALLINT sqlType, const Text& text) {
+  FieldValue f;
+  switch (sqlType) {
+    case SQL_INTEGER:
+      f.kind = FieldKind::Int;
+      f.integer = Saturate(LeadingInteger(text), INT32_MIN, INT32_MAX);
+      break;
+    case SQL_SMALLINT:
+      f.kind = FieldKind::Short;
+      f.integer = Saturate(LeadingInteger(text), INT16_MIN, INT16_MAX);
+      break;
+    case SQL_TINYINT:
+      f.kind = FieldKind::Byte;
+      f.integer = Saturate(LeadingInteger(text), 0, UINT8_MAX);
+      break;
+    case SQL_BIT:
+      f.kind = FieldKind::Bool;
+      f.integer = LeadingInteger(text) != 0 ? 1 : 0;
+      break;
+    case SQL_REAL:
+      f.kind = FieldKind::Float;
+      f.real = static_cast<float>(LeadingNumber(text));
+      break;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+      f.kind = FieldKind::Double;
+      f.real = LeadingNumber(text);
+      break;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+      f.kind = FieldKind::Bytes;
+      break;
+    case SQL_DATE:
+    case SQL_TIME:
+    case SQL_TIMESTAMP:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TYPE_TIMESTAMP:
+      // A driver that delivers the value only to the bound copy still gives a date-time.
+      if (const auto d = DateTimeFromText(text)) {
+        f.kind = FieldKind::DateTime;
+        f.real = *d;
+        break;
+      }
+      f.kind = FieldKind::Text;
+      f.text = text;
+      break;
+    default:
+      f.kind = FieldKind::Text;
+      f.text = text;
+      break;
+  }
+  return f;
+}
+
+template <typename T>
+bool ReadFixed(SQLHSTMT stmt, SQLUSMALLINT col, SQLSMALLINT cType, T* value) {
+  SQLLEN indicator = SQL_NULL_DATA;
+  return Taken(SQLGetData(stmt, col, cType, value, sizeof(T), &indicator), indicator);
+}
+
+// Reads wide text; a column of known width keeps display width - 1 GBK bytes, a long one is
+// read on until complete.
+bool ReadText(SQLHSTMT stmt, SQLUSMALLINT col, const Column& c, Text* out) {
+  const bool whole = c.sqlType == SQL_LONGVARCHAR || c.size == 0;
+  const std::size_t units =
+      whole ? 2048 : static_cast<std::size_t>(std::clamp<std::int64_t>(c.displayWidth, 2, 1 << 20));
+  std::vector<SQLWCHAR> buf(units);
+  std::u16string acc;
+  for (bool first = true;; first = false) {
+    SQLLEN indicator = SQL_NULL_DATA;
+    const SQLRETURN rc = SQLGetData(stmt, col, SQL_C_WCHAR, buf.data(),
+                                    static_cast<SQLLEN>(units * sizeof(SQLWCHAR)), &indicator);
+    if (first && !Taken(rc, indicator)) return false;
+    if (!first && (!Returned(rc) || indicator == SQL_NULL_DATA)) break;
+    const std::size_t got = UnitsDelivered(indicator, units);
+    acc.append(reinterpret_cast<const char16_t*>(buf.data()), got);
+    const bool more = rc == SQL_SUCCESS_WITH_INFO &&
+                      (indicator == SQL_NO_TOTAL || got < static_cast<std::size_t>(indicator) / 2);
+    if (!whole || !more) break;
+  }
+  Text text = FromWide(reinterpret_cast<const SQLWCHAR*>(acc.data()), acc.size());
+  *out = whole ? text : CutGbk(text, static_cast<std::size_t>(c.displayWidth - 1));
+  return true;
+}
+
+// Reads byte data: a column of known size into a buffer of that size; a long one one byte
+// first to learn its length, then the rest.
+bool ReadBytes(SQLHSTMT stmt, SQLUSMALLINT col, const Column& c, Bytes* out) {
+  const bool whole = c.sqlType == SQL_LONGVARBINARY || c.size == 0;
+  std::size_t want = whole ? 1 : static_cast<std::size_t>(std::min<SQLULEN>(c.size, 1 << 24));
+  Bytes acc;
+  for (bool first = true;; first = false) {
+    Bytes buf(want);
+    SQLLEN indicator = SQL_NULL_DATA;
+    const SQLRETURN rc =
+        SQLGetData(stmt, col, SQL_C_BINARY, buf.data(), static_cast<SQLLEN>(want), &indicator);
+    if (first && !Taken(rc, indicator)) return false;
+    if (!first && (!Returned(rc) || indicator == SQL_NULL_DATA)) break;
+    const std::size_t got = (indicator == SQL_NO_TOTAL || indicator < 0)
+                                ? want
+                                : std::min(want, static_cast<std::size_t>(indicator));
+    acc.insert(acc.end(), buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(got));
+    if (!whole || rc != SQL_SUCCESS_WITH_INFO) break;
+    if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) <= got) break;
+    want = indicator == SQL_NO_TOTAL ? 65536 : static_cast<std::size_t>(indicator) - got;
+  }
+  *out = std::move(acc);
+  return true;
+}
+
+// Reads the column from the driver by its SQL type; false when it gave no value.
+bool ReadFromDriver(const Table& t, const Column& c, SQLUSMALLINT col, FieldValue* f) {
+  switch (c.sqlType) {
+    case SQL_BIT: {
+      unsigned char v = 0;
+      if (!ReadFixed(t.stmt, col, SQL_C_BIT, &v)) return false;
+      f->kind = FieldKind::Bool;
+      f->integer = v != 0 ? 1 : 0;
+      return true;
+    }
+    case SQL_TINYINT: {
+      unsigned char v = 0;
+      if (!ReadFixed(t.stmt, col, SQL_C_UTINYINT, &v)) return false;
+      f->kind = FieldKind::Byte;
+      f->integer = v;
+      return true;
+    }
+    case SQL_SMALLINT: {
+      SQLSMALLINT v = 0;
+      if (!ReadFixed(t.stmt, col, SQL_C_SSHORT, &v)) return false;
+      f->kind = FieldKind::Short;
+      f->integer = v;
+      return true;
+    }
+    case SQL_INTEGER: {
+      SQLINTEGER v = 0;
+      if (!ReadFixed(t.stmt, col, SQL_C_SLONG, &v)) return false;
+      f->kind = FieldKind::Int;
+      f->integer = v;
+      return true;
+    }
+    case SQL_REAL: {
+      float v = 0;
+      if (!ReadFixed(t.stmt, col, SQL_C_FLOAT, &v)) return false;
+      f->kind = FieldKind::Float;
+      f->real = v;
+      return true;
+    }
+    case SQL_FLOAT:
+    case SQL_DOUBLE: {
+      double v = 0;
+      if (!ReadFixed(t.stmt, col, SQL_C_DOUBLE, &v)) return false;
+      f->kind = FieldKind::Double;
+      f->real = v;
+      return true;
+    }
+    case SQL_DATE:
+    case SQL_TIME:
+    case SQL_TIMESTAMP:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TYPE_TIMESTAMP: {
+      SQL_TIMESTAMP_STRUCT ts{};
+      if (!ReadFixed(t.stmt, col, SQL_C_TIMESTAMP, &ts)) return false;
+      f->kind = FieldKind::DateTime;
+      f->real = ClampDate(MakeDate(ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second));
+      return true;
+    }
+    case SQL_CHAR:
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_BIGINT:
+    case SQL_WVARCHAR:
+      if (!ReadText(t.stmt, col, c, &f->text)) return false;
+      f->kind = FieldKind::Text;
+      return true;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+      if (!ReadBytes(t.stmt, col, c, &f->bytes)) return false;
+      f->kind = FieldKind::Bytes;
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+TableHandle OpenTable(Database* db, std::string_view sql) {
+  if (db == nullptr) return 0;
+  auto slot = std::find_if(db->slots.begin(), db->slots.end(), [](const auto& s) { return !s; });
+  if (slot == db->slots.end()) {
+    db->Fail("all 30 result tables of the connection are open");
+    return 0;
+  }
+  auto t = std::make_unique<Table>();
+  if (!Returned(SQLAllocStmt(db->dbc, &t->stmt))) {
+    t->stmt = SQL_NULL_HSTMT;
+    db->Fail(SQL_HANDLE_DBC, db->dbc);
+    return 0;
+  }
+  db->ApplyQueryTimeout(t->stmt);
+  if (!db->staticCursors) {
+    db->Fail("the driver offers no static cursors");
+    return 0;
+  }
+  auto failed = [&] {
+    db->Fail(SQL_HANDLE_STMT, t->stmt);
+    return 0;
+  };
+  if (!Succeeded(SQLSetStmtOption(t->stmt, SQL_CURSOR_TYPE, SQL_CURSOR_STATIC)) ||
+      !Succeeded(SQLSetStmtOption(t->stmt, SQL_CONCURRENCY, SQL_CONCUR_READ_ONLY)) ||
+      !Succeeded(SQLSetStmtOption(t->stmt, SQL_ROWSET_SIZE, 1))) {
+    return failed();
+  }
+  std::u16string text = Wide(TranslateBrackets(sql, db->quote));
+  if (!Succeeded(Repeat([&] { return SQLPrepareW(t->stmt, WideArg(text), SQL_NTS); })))
+    return failed();
+  if (!Succeeded(Repeat([&] { return SQLExecute(t->stmt); }))) return failed();
+  if (!Describe(*t) || !BindTextCopies(*t)) return failed();
+
+  const Fetched first = Fetch(*db, *t, SQL_FETCH_NEXT);
+  if (first == Fetched::Failed) return 0;
+  t->atEnd = first == Fetched::End;
+  t->atBeginning = t->atEnd;
+  t->rowCount = t->atEnd ? 0 : 1;
+  t->row = t->rowCount;
+  // Learn the row count by reading to the end; a failure on the way only ends the count.
+  if (!t->atEnd) {
+    while (Fetch(*db, *t, SQL_FETCH_NEXT) == Fetched::Row) ++t->rowCount;
+    t->row = 1;
+    t->atEnd = Fetch(*db, *t, SQL_FETCH_FIRST) != Fetched::Row;
+  }
+  t->handle = NewHandle();
+  *slot = std::move(t);
+  return (*slot)->handle;
+}
+
+void MoveNext(Database* db, TableHandle table) {
+  Table* t = db != nullptr ? db->Find(table) : nullptr;
+  if (t == nullptr || t->atEnd) return;
+  switch (Fetch(*db, *t, SQL_FETCH_NEXT)) {
+    case Fetched::Row:
+      ++t->row;
+      break;
+    case Fetched::End:
+      t->atEnd = true;
+      break;
+    case Fetched::Failed:
+      break;
+  }
+}
+
+bool CloseTable(Database* db, TableHandle table) {
+  if (db == nullptr) return false;
+  for (auto& slot : db->slots) {
+    if (slot && slot->handle == table && table != 0) {
+      slot.reset();
+      return true;
+    }
+  }
+  db->Fail("no such result table");
+  return false;
+}
+
+bool ReadColByIndex(Database* db, TableHandle table, int index, FieldValue* field) {
+  *field = FieldValue{};
+  Table* t = db != nullptr ? db->Find(table) : nullptr;
+  if (t == nullptr) return false;
+  const std::int64_t number = static_cast<std::int64_t>(index) + 1;
+  if (number < 1 || number > static_cast<std::int64_t>(t->columns.size())) return false;
+  const Column& c = t->columns[static_cast<std::size_t>(number - 1)];
+  // Past the last row there is no current row: the column's empty value.
+  if (t->atEnd) {
+    *field = FromText(c.sqlType, {});
+    return true;
+  }
+  if (ReadFromDriver(*t, c, static_cast<SQLUSMALLINT>(number), field)) return true;
+  // NULL, empty, unreadable, or a type read only through the copy (the driver may also refuse
+  // a second read of a column it already delivered to the bound copy).
+  *field = FromText(c.sqlType, CopyText(*t, c));
+  return true;
+}
+
+bool ReadColByName(Database* db, TableHandle table, std::string_view name, FieldValue* field) {
+  *field = FieldValue{};
+  Table* t = db != nullptr ? db->Find(table) : nullptr;
+  if (t == nullptr) return false;
+  for (std::size_t i = 0; i < t->columns.size(); ++i) {
+    if (t->columns[i].name == name) return ReadColByIndex(db, table, static_cast<int>(i), field);
+  }
+  return false;
+}
+
+void EmptyVar(FieldValue* field) {
+  if (field != nullptr) *field = FieldValue{};
+}
+
+}  // namespace tw::odbc
