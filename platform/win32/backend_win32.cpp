@@ -167,9 +167,10 @@ bool Win32Backend::BuildWindow(const WindowLayout& layout) {
     y = std::max<int>(wa.top, wa.top + (wa.bottom - wa.top - w.height) / 2);
   }
   const std::wstring caption = Wide(w.caption);
+  // The window id rides in the creation parameter.
+  auto* id = reinterpret_cast<LPVOID>(static_cast<INT_PTR>(layout.id));  // NOLINT(*-int-to-ptr)
   rec.hwnd = CreateWindowExW(exStyle, kWindowClass, caption.c_str(), style, x, y, w.width, w.height,
-                             rec.owner, nullptr, Instance(),
-                             reinterpret_cast<LPVOID>(static_cast<INT_PTR>(layout.id)));
+                             rec.owner, nullptr, Instance(), id);
   if (rec.hwnd == nullptr) {
     DestroyWindow(layout.id);
     return false;
@@ -267,9 +268,10 @@ bool Win32Backend::CreateUnit(WinRec& rec, UnitWin& unit, HWND parent) {
       return true;
   }
   const std::wstring caption = Wide(u.caption);
-  unit.hwnd =
-      CreateWindowExW(exStyle, cls, caption.c_str(), style, u.left, u.top, u.width, height, parent,
-                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(u.id)), Instance(), nullptr);
+  // A child's control id is its unit id.
+  auto* id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(u.id));  // NOLINT(*-int-to-ptr)
+  unit.hwnd = CreateWindowExW(exStyle, cls, caption.c_str(), style, u.left, u.top, u.width, height,
+                              parent, id, Instance(), nullptr);
   if (unit.hwnd == nullptr) return false;
   HWND h = unit.hwnd;
 

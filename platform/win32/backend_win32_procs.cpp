@@ -71,7 +71,7 @@ std::wstring WholeNumberText(std::wstring_view text) {
 LRESULT CALLBACK Win32Backend::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_NCCREATE) {
     // The window id rides in the creation parameter; the hidden owner windows carry 0.
-    const auto* cs = reinterpret_cast<const CREATESTRUCTW*>(lp);
+    const auto* cs = reinterpret_cast<const CREATESTRUCTW*>(lp);  // NOLINT(*-int-to-ptr)
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
   }
   const int window = static_cast<int>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
@@ -103,7 +103,7 @@ LRESULT Win32Backend::OnWindowMessage(int window, HWND hwnd, UINT msg, WPARAM wp
       if (OnCommand(window, wp, lp)) return 0;
       break;
     case WM_NOTIFY:
-      OnNotify(window, hwnd, *reinterpret_cast<const NMHDR*>(lp));
+      OnNotify(window, hwnd, *reinterpret_cast<const NMHDR*>(lp));  // NOLINT(*-int-to-ptr)
       return 0;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
@@ -207,8 +207,9 @@ void Win32Backend::OnNotify(int window, HWND /*hwnd*/, const NMHDR& hdr) {
 }
 
 LRESULT Win32Backend::OnControlColour(int window, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  const UnitLayout* u = LayoutOfControl(window, GetDlgCtrlID(reinterpret_cast<HWND>(lp)));
-  auto* dc = reinterpret_cast<HDC>(wp);
+  auto* control = reinterpret_cast<HWND>(lp);  // NOLINT(*-int-to-ptr)
+  auto* dc = reinterpret_cast<HDC>(wp);        // NOLINT(*-int-to-ptr)
+  const UnitLayout* u = LayoutOfControl(window, GetDlgCtrlID(control));
   // The window is white; labels, boxes and buttons draw on it without a background of their
   // own colour.
   if (u != nullptr) {
@@ -268,7 +269,8 @@ LRESULT CALLBACK Win32Backend::GroupBoxProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
       // background.
       RECT r{};
       GetClientRect(hwnd, &r);
-      FillRect(reinterpret_cast<HDC>(wp), &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+      auto* dc = reinterpret_cast<HDC>(wp);  // NOLINT(*-int-to-ptr)
+      FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
       return 1;
     }
     case WM_NCDESTROY:
