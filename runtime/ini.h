@@ -1,0 +1,75 @@
+// The settings-file format: finding and editing one key of one section in the bytes of an
+// INI file, leaving every other byte alone. Pure functions over byte buffers, so the same code
+// serves every platform, the tests and the fuzzer; reading and replacing the file is the
+// caller's business.
+//
+// Format, as the Windows private-profile functions write and read it:
+//   - lines end in CRLF or LF (CR LF is written); bytes of 0x01..0x20 before a line's text are
+//     ignored;
+//   - "[name]" starts a section, the name being what lies between '[' and the last ']' of the
+//     line, blanks around it ignored; the first section of a name is the one that counts;
+//   - "key=value" inside a section; blanks before the key and between key and '=' are ignored,
+//     the value is every byte after '=' up to the line end, so a value comes back exactly as it
+//     was written (Windows would trim blanks and strip quotes here; this reader does not, so
+//     "是 " stays "是 ");
+//   - section and key names compare without regard to case (ASCII, and the full-width Latin,
+//     Greek and Cyrillic letters of GBK), double-byte characters never split;
+//   - any other line (comments, junk, keys before the first section) is kept as it is.
+// A key that itself holds '=' is found by its full text ("a=b=1" is the key "a=b" with value
+// "1" when "a=b" is asked for), so database names with '=' round-trip.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tw::ini {
+
+// How the file's own bytes are encoded. GBK files are the norm; a file saved as UTF-8 with a
+// byte-order mark is edited in UTF-8 (names then fold ASCII letters only).
+enum class Charset { Gbk, Utf8 };
+
+// The most a read hands back; longer values are cut, never in the middle of a character.
+inline constexpr std::size_t kMaxValueBytes = 10239;
+
+// True for the bytes 0x01..0x20 that are skipped around names.
+constexpr bool IsBlank(unsigned char c) {
+  return c >= 0x01 && c <= 0x20;
+}
+std::string_view TrimBlanks(std::string_view s);
+std::string_view SkipLeadingBlanks(std::string_view s);
+
+// Case-insensitive name comparison (see above).
+bool NamesEqual(std::string_view a, std::string_view b, Charset cs = Charset::Gbk);
+
+// The value stored under `key` in the first section called `section`; nullopt when the
+// section or the key is missing. Names are compared after trimming blanks.
+std::optional<std::string_view> Find(std::string_view content, std::string_view section,
+                                     std::string_view key, Charset cs = Charset::Gbk);
+
+// `value` cut to at most `limit` bytes without leaving half a double-byte character.
+std::string_view CutValue(std::string_view value, std::size_t limit = kMaxValueBytes,
+                          Charset cs = Charset::Gbk);
+
+enum class EditStatus {
+  Changed,    // `content` holds the new file
+  Unchanged,  // the file already says so (or there was nothing to remove)
+  Refused,    // the names or the value cannot be stored in this format
+};
+
+struct EditResult {
+  EditStatus status = EditStatus::Refused;
+  std::string content;
+};
+
+// Sets `key` to `value` in `section` (in place when the key exists, at the end of the section
+// otherwise, at the end of the file in a new section when the section is missing); with the
+// value absent removes the key; with the key absent removes every section of that name.
+// Refused: a section or key that is blank, or would read back as a section header, or any
+// argument holding CR, LF or NUL (it would split the line and forge others).
+EditResult Edit(std::string_view content, std::string_view section,
+                std::optional<std::string_view> key, std::optional<std::string_view> value,
+                Charset cs = Charset::Gbk);
+
+}  // namespace tw::ini

@@ -1,0 +1,174 @@
+// The settings-file format on byte buffers: what a read finds in files written by Windows or
+// by hand, and that an edit changes exactly one key and keeps every other byte.
+#include "runtime/ini.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tw::ini {
+namespace {
+
+using namespace std::string_view_literals;
+
+std::string Set(std::string_view content, std::string_view section, std::string_view key,
+                std::string_view value) {
+  const EditResult r = Edit(content, section, key, value);
+  EXPECT_NE(r.status, EditStatus::Refused);
+  return r.status == EditStatus::Changed ? r.content : std::string(content);
+}
+
+TEST(IniFind, ReadsWhatWindowsWrites) {
+  const std::string file = "[config]\r\nip=10.0.0.1\r\nuser=sa\r\n[sched]\r\nmode=2\r\n";
+  EXPECT_EQ(Find(file, "config", "ip"), "10.0.0.1");
+  EXPECT_EQ(Find(file, "config", "user"), "sa");
+  EXPECT_EQ(Find(file, "sched", "mode"), "2");
+  EXPECT_EQ(Find(file, "sched", "ip"), std::nullopt);
+  EXPECT_EQ(Find(file, "other", "ip"), std::nullopt);
+  EXPECT_EQ(Find("", "config", "ip"), std::nullopt);
+}
+
+TEST(IniFind, NamesIgnoreCaseAndSurroundingBlanks) {
+  const std::string file = "  [ Config ]  \nIP\t = 1\n  User=sa\n";
+  EXPECT_EQ(Find(file, "config", "ip"), " 1");  // the value keeps its blank
+  EXPECT_EQ(Find(file, "CONFIG", "user"), "sa");
+  EXPECT_EQ(Find(file, " config ", " user "), "sa");
+  // Full-width, Greek and Cyrillic letters fold like ASCII ones.
+  const std::string gbk = "[\xA3\xC1\xA6\xA1\xA7\xA1]\r\nk=v\r\n";
+  EXPECT_EQ(Find(gbk, "\xA3\xE1\xA6\xC1\xA7\xD1", "K"), "v");
+}
+
+TEST(IniFind, SecondBytesOfDoubleByteCharactersAreNeverFoldedOrSplit) {
+  // 0x81 0x41 and 0x81 0x61 are two different characters, not one in two cases.
+  const std::string file = "[s]\r\n\x81\x41=upper\r\n";
+  EXPECT_EQ(Find(file, "s", "\x81\x41"), "upper");
+  EXPECT_EQ(Find(file, "s", "\x81\x61"), std::nullopt);
+  // A section name whose last character ends in the byte of ']' is still closed by the ']'.
+  const std::string tricky = "[\x81\x5D]\r\nk=1\r\n";
+  EXPECT_EQ(Find(tricky, "\x81\x5D", "k"), "1");
+}
+
+TEST(IniFind, ValuesComeBackExactlyAsStored) {
+  const std::string file = "[s]\r\na=\xCA\xC7 \r\nb=\"quoted\"\r\nc=\r\nd=x=y\r\n";
+  EXPECT_EQ(Find(file, "s", "a"), "\xCA\xC7 ");  // "是 " is not "是"
+  EXPECT_EQ(Find(file, "s", "b"), "\"quoted\"");
+  EXPECT_EQ(Find(file, "s", "c"), "");
+  EXPECT_EQ(Find(file, "s", "d"), "x=y");
+}
+
+TEST(IniFind, FirstSectionAndFirstKeyWin) {
+  const std::string file = "k=orphan\n[s]\nk=1\nk=2\n[s]\nk=3\nj=4\n";
+  EXPECT_EQ(Find(file, "s", "k"), "1");
+  EXPECT_EQ(Find(file, "s", "j"), std::nullopt);  // only the first [s] is searched
+}
+
+TEST(IniFind, OddLinesAreNotKeys) {
+  const std::string file = "[s] ; comment\r\n;k=commented\r\nnoequals\r\n[broken=1\r\n\r\nk=v";
+  EXPECT_EQ(Find(file, "s", "k"), "v");  // the last line needs no line break
+  EXPECT_EQ(Find(file, "s", "noequals"), std::nullopt);
+  EXPECT_EQ(Find(file, "s", "[broken"), "1");  // '[' without ']' is an ordinary key
+  EXPECT_EQ(Find(file, "s", ";k"), "commented");
+}
+
+TEST(IniFind, KeysHoldingEqualsSignsAreFoundWhole) {
+  const std::string file = "[s]\r\na=b=1\r\n";
+  EXPECT_EQ(Find(file, "s", "a=b"), "1");
+  EXPECT_EQ(Find(file, "s", "a"), "b=1");
+  EXPECT_EQ(Find(file, "s", "a=c"), std::nullopt);
+}
+
+TEST(IniFind, BlankNamesFindNothing) {
+  const std::string file = "[ ]\r\n =1\r\n";
+  EXPECT_EQ(Find(file, " ", "k"), std::nullopt);
+  EXPECT_EQ(Find(file, "s", "  "), std::nullopt);
+}
+
+TEST(IniCut, CutsAtTheLimitWithoutHalvingACharacter) {
+  const std::string exact(kMaxValueBytes, 'x');
+  EXPECT_EQ(CutValue(exact).size(), kMaxValueBytes);
+  EXPECT_EQ(CutValue(exact + "y"), exact);
+  // A double-byte character across the limit goes whole.
+  const std::string straddle = std::string(kMaxValueBytes - 1, 'x') + "\xCA\xC7";
+  EXPECT_EQ(CutValue(straddle), std::string(kMaxValueBytes - 1, 'x'));
+  EXPECT_EQ(CutValue("\xCA\xC7\xCA\xC7", 3), "\xCA\xC7");
+  EXPECT_EQ(CutValue("\xCA\xC7\xCA\xC7", 3, Charset::Utf8), "\xCA\xC7\xCA");
+}
+
+TEST(IniEdit, ReplacesAValueInPlaceKeepingEverythingElse) {
+  const std::string file =
+      "; settings\r\n[a]\r\nx=1\r\n  Key = old value\r\nz=3\n\r\n[b]\r\nkey=other\r\n";
+  const EditResult r = Edit(file, "A", "KEY", "new");
+  ASSERT_EQ(r.status, EditStatus::Changed);
+  EXPECT_EQ(r.content, "; settings\r\n[a]\r\nx=1\r\n  Key =new\r\nz=3\n\r\n[b]\r\nkey=other\r\n");
+  EXPECT_EQ(Edit(r.content, "a", "key", "new").status, EditStatus::Unchanged);
+}
+
+TEST(IniEdit, AddsKeysAndSections) {
+  std::string file;
+  file = Set(file, "\xC5\xE4\xD6\xC3", "ip", "1.2.3.4");  // the first write makes the file
+  EXPECT_EQ(file, "[\xC5\xE4\xD6\xC3]\r\nip=1.2.3.4\r\n");
+  file = Set(file, "sched", "h", "2");
+  file = Set(file, "\xC5\xE4\xD6\xC3", "user", "sa");
+  EXPECT_EQ(file, "[\xC5\xE4\xD6\xC3]\r\nip=1.2.3.4\r\nuser=sa\r\n[sched]\r\nh=2\r\n");
+  // A new key goes after the section's last entry, before the blank lines that follow it;
+  // a file without a final line break gets one before anything is appended.
+  EXPECT_EQ(Set("[a]\nx=1\n\n[b]\n", "a", "y", "2"), "[a]\nx=1\ny=2\r\n\n[b]\n");
+  EXPECT_EQ(Set("[a]\nx=1", "a", "y", "2"), "[a]\nx=1\r\ny=2\r\n");
+  EXPECT_EQ(Set("[a]", "a", "y", "2"), "[a]\r\ny=2\r\n");
+  EXPECT_EQ(Set("junk", "a", "y", "2"), "junk\r\n[a]\r\ny=2\r\n");
+  // Names are written without the blanks around them.
+  EXPECT_EQ(Set("", " s ", " k ", " v "), "[s]\r\nk= v \r\n");
+}
+
+TEST(IniEdit, RemovesKeysAndSections) {
+  const std::string file = "[a]\r\nk=1\r\nj=2\r\nK=3\r\n[b]\r\nk=4\r\n[A]\r\nk=5\r\n";
+  EditResult r = Edit(file, "a", "k", std::nullopt);
+  ASSERT_EQ(r.status, EditStatus::Changed);
+  EXPECT_EQ(r.content, "[a]\r\nj=2\r\n[b]\r\nk=4\r\n[A]\r\nk=5\r\n");
+  EXPECT_EQ(Find(r.content, "a", "k"), std::nullopt);
+
+  r = Edit(file, "A", std::nullopt, std::nullopt);
+  ASSERT_EQ(r.status, EditStatus::Changed);
+  EXPECT_EQ(r.content, "[b]\r\nk=4\r\n");  // every section of the name goes
+
+  EXPECT_EQ(Edit(file, "c", std::nullopt, std::nullopt).status, EditStatus::Unchanged);
+  EXPECT_EQ(Edit(file, "a", "missing", std::nullopt).status, EditStatus::Unchanged);
+  EXPECT_EQ(Edit("", "a", "k", std::nullopt).status, EditStatus::Unchanged);
+}
+
+TEST(IniEdit, RefusesWhatTheFormatCannotHold) {
+  const std::string file = "[s]\r\nk=1\r\n";
+  for (const auto bad : {"a\r\n[x]\r\ny=1"sv, "a\nb"sv, "a\rb"sv, "a\0b"sv}) {
+    EXPECT_EQ(Edit(file, "s", "k", bad).status, EditStatus::Refused);
+    EXPECT_EQ(Edit(file, "s", bad, "v").status, EditStatus::Refused);
+    EXPECT_EQ(Edit(file, bad, "k", "v").status, EditStatus::Refused);
+  }
+  EXPECT_EQ(Edit(file, " \t", "k", "v").status, EditStatus::Refused);
+  EXPECT_EQ(Edit(file, "s", "  ", "v").status, EditStatus::Refused);
+  EXPECT_EQ(Edit(file, "s", "", std::nullopt).status, EditStatus::Refused);
+  // A key that would read back as a section header, or half a character before '='.
+  EXPECT_EQ(Edit(file, "s", "[x]", "v").status, EditStatus::Refused);
+  EXPECT_EQ(Edit(file, "s", "[x", "]").status, EditStatus::Refused);
+  EXPECT_EQ(Edit(file, "s", "k\x81", "v").status, EditStatus::Refused);
+  EXPECT_EQ(Edit(file, "s\x81", "k", "v").status, EditStatus::Refused);
+}
+
+TEST(IniEdit, OddNamesRoundTrip) {
+  std::string file = Set("", "s", "db=1", "1");
+  EXPECT_EQ(Find(file, "s", "db=1"), "1");
+  file = Set(file, "s", "db=1", "0");  // found and changed, not appended again
+  EXPECT_EQ(file, "[s]\r\ndb=1=0\r\n");
+  file = Set(file, "a]b", "k", "v");
+  EXPECT_EQ(Find(file, "a]b", "k"), "v");
+  file = Set(file, "s", "[x", "v");
+  EXPECT_EQ(Find(file, "s", "[x"), "v");
+}
+
+TEST(IniEdit, Utf8FilesFoldAsciiOnly) {
+  const std::string file = "[\xE9\x85\x8D]\nK=1\n";
+  EXPECT_EQ(Find(file, "\xE9\x85\x8D", "k", Charset::Utf8), "1");
+  EXPECT_EQ(Set("", "s", "k", "1"), Edit("", "s", "k", "1", Charset::Utf8).content);
+}
+
+}  // namespace
+}  // namespace tw::ini
