@@ -39,6 +39,18 @@ TEST(Connect, LogsInToMasterWithTheWorkstationAndLeavesNoFile) {
   EXPECT_EQ(sim.Log().size(), 1u);
 }
 
+TEST(Connect, WithoutNoPromptACompleteStringNeedsNoDialog) {
+  Sim sim;
+  DatabaseUnit unit;
+  EXPECT_TRUE(unit.ConnectSqlServer(Value::Str(sim.server()), Value::Str("sa"),
+                                    Value::Str(odbctest::kSaPassword), Value::Str("master")))
+      << unit.lastFailure().message;
+  // Read-only given as any non-zero number.
+  EXPECT_TRUE(unit.ConnectSqlServer(Value::Str(sim.server()), Value::Str("sa"),
+                                    Value::Str(odbctest::kSaPassword), Value::Str("master"),
+                                    Value::Int(2), Value::Bool(false)));
+}
+
 TEST(Connect, StoresTheCompletedStringAndReadsTheConnectionsProperties) {
   Sim sim;
   odbc::Diagnostic diag;

@@ -115,7 +115,7 @@ TEST_F(Statements, ParametersAreBoundInOrderAndOtherKindsSkipped) {
   rpcs = Executions(sim);
   EXPECT_NE(rpcs.back().params.find("\"sales\""), std::string::npos) << rpcs.back().raw;
   EXPECT_NE(rpcs.back().params.find("\"a[b\""), std::string::npos) << rpcs.back().raw;
-  EXPECT_EQ(rpcs.back().params.find("7"), std::string::npos) << rpcs.back().raw;
+  EXPECT_EQ(rpcs.back().params.find('7'), std::string::npos) << rpcs.back().raw;
   EXPECT_TRUE(
       Exec("select name from sys.databases where ? is not null", {Value::Blob({0x01, 0x02, 0xFF})}))
       << unit.lastFailure().message;

@@ -59,7 +59,7 @@ SilentServer::SilentServer(std::string watchPath) : watch_(std::move(watchPath))
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = 0;
-  bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+  (void)bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
   listen(listenFd_, 8);
   socklen_t len = sizeof(addr);
   getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
@@ -111,7 +111,7 @@ int ClosedPort() {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+  (void)bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
   socklen_t len = sizeof(addr);
   getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
   close(fd);  // bound but never listened: connections are refused

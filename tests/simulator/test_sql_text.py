@@ -47,5 +47,12 @@ class SqlTextTest(unittest.TestCase):
         self.assertEqual(error_numbers("ALTER DATABASE full SET RECOVERY FULL"), [102])
 
 
+class ImplicitConversionTest(unittest.TestCase):
+    def test_varbinary_compares_with_text_and_numbers_without_failing(self):
+        from tdssim.query import _comparable
+        self.assertEqual(_comparable("ab".encode("utf-16-le"), "AB"), ("ab", "ab"))
+        self.assertEqual(_comparable(7, b"\x00\x07"), (7, 7))
+
+
 if __name__ == "__main__":
     unittest.main()

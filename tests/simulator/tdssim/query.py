@@ -120,6 +120,15 @@ def _comparable(a, b):
         except ValueError:
             raise _err(245, 16, "Conversion failed when converting the nvarchar value '%s' "
                        "to data type int." % b)
+    # varbinary converts implicitly: to nvarchar as UTF-16LE text, to int as a big-endian number.
+    if isinstance(a, (bytes, bytearray)) and isinstance(b, str):
+        a = bytes(a).decode("utf-16-le", errors="replace")
+    elif isinstance(b, (bytes, bytearray)) and isinstance(a, str):
+        b = bytes(b).decode("utf-16-le", errors="replace")
+    elif isinstance(a, (bytes, bytearray)) and isinstance(b, (int, float)):
+        a = int.from_bytes(bytes(a), "big")
+    elif isinstance(b, (bytes, bytearray)) and isinstance(a, (int, float)):
+        b = int.from_bytes(bytes(b), "big")
     if isinstance(a, str) and isinstance(b, str):
         return fold(a.rstrip(" ")), fold(b.rstrip(" "))
     return a, b
