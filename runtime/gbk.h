@@ -16,6 +16,8 @@ Text Utf8ToGbk(std::string_view utf8);
 std::string GbkToUtf8(std::string_view gbk);
 
 // A source literal (UTF-8) as a GBK text: Gbk("运行时出错!").
-inline Text Gbk(std::string_view utf8) { return Utf8ToGbk(utf8); }
+inline Text Gbk(std::string_view utf8) {
+  return Utf8ToGbk(utf8);
+}
 
 }  // namespace tw

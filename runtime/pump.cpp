@@ -6,7 +6,11 @@ namespace {
 MessagePump* g_pump = nullptr;
 }  // namespace
 
-MessagePump* CurrentPump() { return g_pump; }
-void SetCurrentPump(MessagePump* pump) { g_pump = pump; }
+MessagePump* CurrentPump() {
+  return g_pump;
+}
+void SetCurrentPump(MessagePump* pump) {
+  g_pump = pump;
+}
 
 }  // namespace tw

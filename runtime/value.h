@@ -31,7 +31,7 @@ enum class ValueKind : std::uint32_t {
 // Marks an array of the kind in a type code; nothing in the tool passes arrays.
 inline constexpr std::uint32_t kArrayFlag = 0x20000000;
 
-using Text = std::string;               // GBK bytes, no terminator inside
+using Text = std::string;  // GBK bytes, no terminator inside
 using Bytes = std::vector<std::uint8_t>;
 
 struct UnitRef {

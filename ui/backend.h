@@ -38,7 +38,7 @@ struct PopupItem {
 struct ListInsert {
   std::optional<int> position;  // absent or negative: after the last row
   Text text;
-  std::optional<int> image;     // absent or below -1: none
+  std::optional<int> image;  // absent or below -1: none
   std::optional<int> checkState;
   std::optional<int> indent;
   std::optional<std::int64_t> data;
@@ -65,7 +65,7 @@ class Backend {
   // Returns the platform's button id (IDOK 1, IDCANCEL 2, IDABORT 3, IDRETRY 4, IDIGNORE 5,
   // IDYES 6, IDNO 7). `style` already carries the modal flag.
   virtual int MsgBox(const Text& text, int style, const Text& title,
-                         std::optional<int> ownerWindow) = 0;
+                     std::optional<int> ownerWindow) = 0;
   // Tracks a pop-up menu; a chosen item comes back through EventSink::MenuCommand.
   // tray: right-aligned at the cursor - 5 after making the window foreground; otherwise at
   // (x, y) or at the cursor + 3.
@@ -81,7 +81,7 @@ class Backend {
   // Report list view.
   virtual Text ListCellText(UnitRef list, int row, int column) = 0;
   virtual void ListSetCellText(UnitRef list, int row, int column, const Text& text) = 0;
-  virtual int ListCheckState(UnitRef list, int row) = 0;  // -1 none or bad row
+  virtual int ListCheckState(UnitRef list, int row) = 0;                      // -1 none or bad row
   virtual void ListSetCheckState(UnitRef list, int row, int stateImage) = 0;  // image 0 = none
   virtual int ListRowCount(UnitRef list) = 0;
   virtual int ListInsertRow(UnitRef list, const ListInsert& row) = 0;

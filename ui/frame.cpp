@@ -94,13 +94,17 @@ Frame::~Frame() {
   SetCurrentPump(previous_);
 }
 
-Frame& Frame::Current() { return *g_current; }
+Frame& Frame::Current() {
+  return *g_current;
+}
 
 void Frame::SetHandler(Handler slot, HandlerFn fn) {
   handlers_[static_cast<std::size_t>(slot)] = std::move(fn);
 }
 
-void Frame::SetEndRoutine(std::function<void()> fn) { endRoutine_ = std::move(fn); }
+void Frame::SetEndRoutine(std::function<void()> fn) {
+  endRoutine_ = std::move(fn);
+}
 
 void Frame::RegisterUnitKind(UnitKind kind, UnitFactory factory) {
   factories_[kind] = std::move(factory);
@@ -135,7 +139,9 @@ Frame::WindowRecord* Frame::FindWin(int window) {
   return it == windows_.end() ? nullptr : &it->second;
 }
 
-bool Frame::IsLoaded(int window) const { return windows_.count(window) != 0; }
+bool Frame::IsLoaded(int window) const {
+  return windows_.count(window) != 0;
+}
 
 bool Frame::LoadWindow(int window, std::optional<int> /*parent*/, bool dialog) {
   if (WindowRecord* existing = FindWin(window)) {
@@ -153,12 +159,10 @@ bool Frame::LoadWindow(int window, std::optional<int> /*parent*/, bool dialog) {
     if (auto f = factories_.find(u.kind); f != factories_.end()) ur.object = f->second();
     if (u.kind == UnitKind::Timer) ur.stored[prop::kTimerInterval] = Value::Int(0);
     if (!HasNativeWindow(u.kind)) {
-      ur.stored[prop::kVisible] = Value::Bool(u.kind == UnitKind::Menu
-                                                  ? (u.menuFlags & kMenuHidden) == 0
-                                                  : u.Visible());
-      ur.stored[prop::kDisabled] = Value::Bool(u.kind == UnitKind::Menu
-                                                   ? (u.menuFlags & kMenuDisabled) != 0
-                                                   : u.Disabled());
+      ur.stored[prop::kVisible] =
+          Value::Bool(u.kind == UnitKind::Menu ? (u.menuFlags & kMenuHidden) == 0 : u.Visible());
+      ur.stored[prop::kDisabled] =
+          Value::Bool(u.kind == UnitKind::Menu ? (u.menuFlags & kMenuDisabled) != 0 : u.Disabled());
     }
   }
   if (!backend_.BuildWindow(*layout)) {
@@ -167,12 +171,14 @@ bool Frame::LoadWindow(int window, std::optional<int> /*parent*/, bool dialog) {
   }
   Raise({window, window}, event::kCreated, {});
   if (!IsLoaded(window)) return true;  // the start-up handler may have destroyed it
-  if (layout->Window().Visible()) backend_.SetProperty({window, window}, prop::kVisible, Value::Bool(true));
+  if (layout->Window().Visible())
+    backend_.SetProperty({window, window}, prop::kVisible, Value::Bool(true));
   if (dialog) {
     std::vector<int> disabled;
     for (auto& [id, other] : windows_) {
       if (id == window) continue;
-      const Value was = backend_.GetProperty({id, id}, prop::kDisabled).value_or(Value::Bool(false));
+      const Value was =
+          backend_.GetProperty({id, id}, prop::kDisabled).value_or(Value::Bool(false));
       if (!was.AsBool()) {
         backend_.SetProperty({id, id}, prop::kDisabled, Value::Bool(true));
         disabled.push_back(id);
@@ -202,7 +208,8 @@ void Frame::DestroyWindow(int window, bool immediately) {
 }
 
 void Frame::DestroyPosted(int window) {
-  if (WindowRecord* rec = FindWin(window); rec != nullptr && rec->destroyPending) DestroyNow(window);
+  if (WindowRecord* rec = FindWin(window); rec != nullptr && rec->destroyPending)
+    DestroyNow(window);
 }
 
 void Frame::DestroyNow(int window) {
@@ -270,18 +277,28 @@ Value Frame::ReadProp(UnitRef unit, int number) {
   }
   if (auto it = rec.stored.find(number); it != rec.stored.end()) return it->second;
   switch (number) {
-    case prop::kLeft: return Value::Int(rec.layout->left);
-    case prop::kTop: return Value::Int(rec.layout->top);
-    case prop::kWidth: return Value::Int(rec.layout->width);
-    case prop::kHeight: return Value::Int(rec.layout->height);
-    default: break;
+    case prop::kLeft:
+      return Value::Int(rec.layout->left);
+    case prop::kTop:
+      return Value::Int(rec.layout->top);
+    case prop::kWidth:
+      return Value::Int(rec.layout->width);
+    case prop::kHeight:
+      return Value::Int(rec.layout->height);
+    default:
+      break;
   }
   switch (TypeOf(kind, number)) {
-    case PropType::Int: return Value::Int(0);
-    case PropType::Bool: return Value::Bool(false);
-    case PropType::Text: return Value::Str({});
-    case PropType::Bytes: return Value::Blob({});
-    case PropType::Any: break;
+    case PropType::Int:
+      return Value::Int(0);
+    case PropType::Bool:
+      return Value::Bool(false);
+    case PropType::Text:
+      return Value::Str({});
+    case PropType::Bytes:
+      return Value::Blob({});
+    case PropType::Any:
+      break;
   }
   return Value{};
 }
@@ -448,8 +465,8 @@ void Frame::ListDeleteAll(UnitRef list) {
 }
 
 void Frame::Fail(int code, const Text& message) {
-  const Text report = Gbk("运行时出错!\r\n\r\n错误代码：") + std::to_string(code) +
-                      Gbk("\r\n错误信息：") + message;
+  const Text report =
+      Gbk("运行时出错!\r\n\r\n错误代码：") + std::to_string(code) + Gbk("\r\n错误信息：") + message;
   backend_.Fatal(report, Gbk("运行时出错!"));
   std::abort();  // a backend's Fatal never returns; the compiler cannot see that through the call
 }

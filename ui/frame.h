@@ -69,7 +69,9 @@ class Frame final : public EventSink, public MessagePump {
 
   Value ReadProp(UnitRef unit, int number);
   void WriteProp(UnitRef unit, int number, const Value& value);
-  void Enable(UnitRef unit, bool enabled) { WriteProp(unit, prop::kDisabled, Value::Bool(!enabled)); }
+  void Enable(UnitRef unit, bool enabled) {
+    WriteProp(unit, prop::kDisabled, Value::Bool(!enabled));
+  }
   // Calls a method of a non-visual unit (the database object).
   Value CallMethod(UnitRef unit, int method, const std::vector<Value>& args);
 
@@ -84,7 +86,8 @@ class Frame final : public EventSink, public MessagePump {
   // icon: icon-file bytes, or a text naming an icon file; empty removes the icon.
   void SetTrayIcon(int window, const Value& icon, const Value& tooltip = {});
   Text ListCellText(UnitRef list, int row, std::optional<int> column = {});
-  void ListSetCellText(UnitRef list, int row, std::optional<int> column = {}, const Text& text = {});
+  void ListSetCellText(UnitRef list, int row, std::optional<int> column = {},
+                       const Text& text = {});
   int ListCheckState(UnitRef list, int row);
   void ListSetCheckState(UnitRef list, int row, std::optional<int> state = {});
   int ListRowCount(UnitRef list);

@@ -90,19 +90,19 @@ inline constexpr int 按钮_IP = 71;
 // an event whose slot is empty does nothing.
 enum class Handler : std::uint8_t {
   None,
-  Startup,           // main window created
-  HideToTray,        // close request on the main window
-  TrayAction,        // mouse on the tray icon
-  OpenChooser,       // 按钮_获取本机ip
-  UnattendedClicked, // 选择框_挂机
+  Startup,            // main window created
+  HideToTray,         // close request on the main window
+  TrayAction,         // mouse on the tray icon
+  OpenChooser,        // 按钮_获取本机ip
+  UnattendedClicked,  // 选择框_挂机
   Connect,
   Disconnect,
-  DatabaseChosen,    // 组合框_库名
-  CleanOne,          // 按钮_单独清理
+  DatabaseChosen,  // 组合框_库名
+  CleanOne,        // 按钮_单独清理
   MonthlyClicked,
   WeeklyClicked,
   DailyClicked,
-  SaveSchedule,      // 按钮_确定
+  SaveSchedule,  // 按钮_确定
   SingleModeClicked,
   BatchModeClicked,
   AutostartClicked,

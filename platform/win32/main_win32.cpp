@@ -1,5 +1,5 @@
-// Program entry of tidewell.exe: program location, common controls, the Win32 window backend, the frame with the
-// application installed, and the frame's run as the process exit code.
+// Program entry of tidewell.exe: program location, common controls, the Win32 window backend, the
+// frame with the application installed, and the frame's run as the process exit code.
 #include <windows.h>
 
 #include <commctrl.h>
