@@ -23,6 +23,11 @@ std::size_t CharLength(std::string_view t, std::size_t i) {
   return IsLead(t[i]) && i + 1 < t.size() ? 2 : 1;
 }
 
+// A lead byte with nothing after it is half a character: no match may begin there.
+bool IsTruncatedLead(std::string_view t, std::size_t i) {
+  return IsLead(t[i]) && i + 1 == t.size();
+}
+
 // Whether `sought` is at offset `at` of `text` (enough bytes must remain). Loosely, ASCII
 // letters match either case; the second byte of a double-byte character always matches
 // exactly, so that two different Chinese characters never pass for each other.
@@ -57,7 +62,7 @@ int FindText(std::string_view text, std::string_view sought, std::optional<int> 
   if (s >= text.size()) return -1;
   if (sought.empty()) return 1;
   for (std::size_t i = s; i < text.size(); i += CharLength(text, i)) {
-    if (text.size() - i < sought.size()) return -1;
+    if (text.size() - i < sought.size() || IsTruncatedLead(text, i)) return -1;
     if (MatchesAt(text, i, sought, caseInsensitive)) return static_cast<int>(i + 1);
   }
   return -1;
@@ -107,7 +112,7 @@ Text ReplaceText(std::string_view text, std::string_view sought, std::string_vie
   Text out(text.substr(0, s));
   std::size_t i = s;
   while (i < text.size()) {
-    if (text.size() - i < sought.size()) break;
+    if (text.size() - i < sought.size() || IsTruncatedLead(text, i)) break;
     if (MatchesAt(text, i, sought, !caseSensitive)) {
       out.append(replacement);
       i += sought.size();

@@ -165,7 +165,14 @@ TEST(FindText, DoubleByteAndCase) {
   // "\xB0\x41" is one character: its second byte is no "A".
   EXPECT_EQ(FindText("\xB0\x41\x42", "AB"), -1);
   EXPECT_EQ(FindText("\xB0\x41\x41", "A"), 3);
-  EXPECT_EQ(FindText("ab\xB0", "x"), -1);  // lead byte at the very end
+  // A lead byte at the very end is half a character: it ends the search and is never found.
+  EXPECT_EQ(FindText("ab\xB0", "x"), -1);
+  EXPECT_EQ(FindText("ab\xB0", "\xB0"), -1);
+  EXPECT_EQ(FindText("ab\xB0", "\xB0", 3), -1);
+  EXPECT_EQ(FindText("ab\xB0", "\xB0", {}, true), -1);
+  EXPECT_EQ(FindText("\xB0", "\xB0"), -1);
+  EXPECT_EQ(FindText("a\xB0\xB0", "\xB0"), 2);  // a whole character "\xB0\xB0" starts there
+  EXPECT_EQ(FindText("ab\xB0", "b"), 2);
   EXPECT_EQ(FindText("xABC", "abc", {}, true), 2);
   EXPECT_EQ(FindText("xABC", "abc", {}, false), -1);
   EXPECT_EQ(FindText(Gbk("中A"), Gbk("中a"), {}, true), 1);
@@ -213,6 +220,11 @@ TEST(ReplaceText, DoubleByteBoundaries) {
   EXPECT_EQ(ReplaceText("ab\xB0", "b", "c"), "ac\xB0");
   EXPECT_EQ(ReplaceText(Gbk("数据库_log"), Gbk("库"), "X"), Gbk("数据X_log"));
   EXPECT_EQ(ReplaceText("\xB0\x61", "\xB0\x41", "x"), "\xB0\x61");
+  // A lead byte at the very end is no character start: it is copied, never replaced.
+  EXPECT_EQ(ReplaceText("ab\xB0", "\xB0", "x"), "ab\xB0");
+  EXPECT_EQ(ReplaceText("\xB0", "\xB0", "x", {}, {}, true), "\xB0");
+  EXPECT_EQ(ReplaceText("\xB0\xB0\xB0", "\xB0", "x"), "xx\xB0");
+  EXPECT_EQ(ReplaceText("b\xB0", "b", "\xB0"), "\xB0\xB0");
 }
 
 }  // namespace
