@@ -123,6 +123,44 @@ std::string_view LineText(std::string_view c, const Line& l) {
   return c.substr(l.begin, l.end - l.begin);
 }
 
+// A line that holds a key: where it is, where its value starts, and whether the key is surely
+// the whole key of the line. "a=b=1" holds the key "a" (value "b=1") but may as well be the
+// line of the key "a=b", so for "a" it is only a fallback; "a=2" is a's own line.
+struct KeyLine {
+  std::size_t index = 0;
+  std::size_t at = 0;
+  bool exact = false;
+};
+
+std::optional<KeyLine> FindKeyLine(std::string_view c, const std::vector<Line>& lines,
+                                   const Range& r, std::string_view key, Charset cs) {
+  std::optional<KeyLine> fallback;
+  for (std::size_t i = r.first; i < r.last; ++i) {
+    const std::string_view line = LineText(c, lines[i]);
+    const auto at = KeyValueStart(line, key, cs);
+    if (!at) continue;
+    const KeyLine found{i, *at, line.find('=', *at) == std::string_view::npos};
+    if (found.exact) return found;
+    if (!fallback) fallback = found;
+  }
+  return fallback;
+}
+
+// The key's line in the first section of the name, as FindKeyLine chooses it.
+struct Lookup {
+  std::string_view value;
+  bool exact = false;
+};
+std::optional<Lookup> LookUp(std::string_view c, std::string_view section, std::string_view key,
+                             Charset cs) {
+  const auto lines = SplitLines(c);
+  const auto r = FindSection(c, lines, section, cs);
+  if (!r) return std::nullopt;
+  const auto kl = FindKeyLine(c, lines, *r, key, cs);
+  if (!kl) return std::nullopt;
+  return Lookup{LineText(c, lines[kl->index]).substr(kl->at), kl->exact};
+}
+
 EditResult RemoveSections(std::string_view c, const std::vector<Line>& lines,
                           std::string_view section, Charset cs) {
   std::vector<bool> drop(lines.size(), false);
@@ -141,12 +179,19 @@ EditResult RemoveSections(std::string_view c, const std::vector<Line>& lines,
   return out;
 }
 
+// Removes every line of the key. When the key has lines of its own, lines that may belong to
+// a longer key ("a=b=1" when "a" goes) stay.
 EditResult RemoveKey(std::string_view c, const std::vector<Line>& lines, const Range& r,
                      std::string_view key, Charset cs) {
+  const auto chosen = FindKeyLine(c, lines, r, key, cs);
+  if (!chosen) return {EditStatus::Unchanged, {}};
   EditResult out{EditStatus::Unchanged, {}};
   std::size_t copied = 0;
   for (std::size_t i = r.first; i < r.last; ++i) {
-    if (!KeyValueStart(LineText(c, lines[i]), key, cs)) continue;
+    const std::string_view line = LineText(c, lines[i]);
+    const auto at = KeyValueStart(line, key, cs);
+    if (!at) continue;
+    if (chosen->exact && line.find('=', *at) != std::string_view::npos) continue;
     out.content.append(c.substr(copied, lines[i].begin - copied));
     copied = lines[i].next;
     out.status = EditStatus::Changed;
@@ -166,12 +211,15 @@ EditResult SetKey(std::string_view c, const std::vector<Line>& lines, const std:
     out.content.append(key).append("=").append(value).append("\r\n");
     return out;
   }
-  for (std::size_t i = r->first; i < r->last; ++i) {
-    const auto at = KeyValueStart(LineText(c, lines[i]), key, cs);
-    if (!at) continue;
-    const std::size_t from = lines[i].begin + *at;
-    if (c.substr(from, lines[i].end - from) == value) return {EditStatus::Unchanged, {}};
-    out.content.assign(c.substr(0, from)).append(value).append(c.substr(lines[i].end));
+  // The key's own line is changed in place. A line that may belong to a longer key is changed
+  // only when a new line could not win over it (a value holding '=' is never exact): a new
+  // line keeps "a=b=1" for the key "a=b" when "a" is written.
+  if (const auto kl = FindKeyLine(c, lines, *r, key, cs);
+      kl && (kl->exact || value.find('=') != std::string_view::npos)) {
+    const Line& l = lines[kl->index];
+    const std::size_t from = l.begin + kl->at;
+    if (c.substr(from, l.end - from) == value) return {EditStatus::Unchanged, {}};
+    out.content.assign(c.substr(0, from)).append(value).append(c.substr(l.end));
     return out;
   }
   // A new key goes after the section's last non-blank line, so blank lines that separate it
@@ -212,14 +260,9 @@ std::optional<std::string_view> Find(std::string_view content, std::string_view 
   section = TrimBlanks(section);
   key = TrimBlanks(key);
   if (section.empty() || key.empty()) return std::nullopt;
-  const auto lines = SplitLines(content);
-  const auto r = FindSection(content, lines, section, cs);
-  if (!r) return std::nullopt;
-  for (std::size_t i = r->first; i < r->last; ++i) {
-    const std::string_view line = LineText(content, lines[i]);
-    if (const auto at = KeyValueStart(line, key, cs)) return line.substr(*at);
-  }
-  return std::nullopt;
+  const auto found = LookUp(content, section, key, cs);
+  if (!found) return std::nullopt;
+  return found->value;
 }
 
 std::string_view CutValue(std::string_view value, std::size_t limit, Charset cs) {
@@ -259,9 +302,11 @@ EditResult Edit(std::string_view content, std::string_view section,
   // Names that the format cannot hold (a key that reads as a section header, half a
   // double-byte character before '=' or ']') would leave the file saying something else than
   // was asked: such an edit is refused rather than written.
-  if (out.status == EditStatus::Changed &&
-      Find(out.content, section, k, cs) != (value ? std::optional(*value) : std::nullopt)) {
-    return Refused();
+  // After a removal only a line that may belong to a longer key may still answer for it.
+  if (out.status == EditStatus::Changed) {
+    const auto now = LookUp(out.content, section, k, cs);
+    const bool kept = value ? (now && now->value == *value) : (!now || !now->exact);
+    if (!kept) return Refused();
   }
   return out;
 }

@@ -16,7 +16,10 @@
 //     Greek and Cyrillic letters of GBK), double-byte characters never split;
 //   - any other line (comments, junk, keys before the first section) is kept as it is.
 // A key that itself holds '=' is found by its full text ("a=b=1" is the key "a=b" with value
-// "1" when "a=b" is asked for), so database names with '=' round-trip.
+// "1" when "a=b" is asked for), so database names with '=' round-trip. Such a line also
+// answers for the shorter key ("a" with value "b=1"), but only when the section holds no line
+// that is surely that key's own (one whose value holds no '=', such as "a=2"); reads and
+// writes of "a" then go to "a=2" and leave "a=b=1" alone.
 #pragma once
 
 #include <cstddef>

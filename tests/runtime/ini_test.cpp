@@ -77,6 +77,20 @@ TEST(IniFind, KeysHoldingEqualsSignsAreFoundWhole) {
   EXPECT_EQ(Find(file, "s", "a=c"), std::nullopt);
 }
 
+TEST(IniFind, AKeysOwnLineWinsOverALongerKeysLine) {
+  // The databases "a" and "a=b" both ticked, in either order.
+  for (const std::string file : {"[s]\r\na=b=1\r\na=0\r\n", "[s]\r\na=0\r\na=b=1\r\n"}) {
+    EXPECT_EQ(Find(file, "s", "a"), "0") << file;
+    EXPECT_EQ(Find(file, "s", "A"), "0") << file;
+    EXPECT_EQ(Find(file, "s", "a=b"), "1") << file;
+  }
+  // The longer key's line still answers when nothing else does, as Windows reads it.
+  EXPECT_EQ(Find("[s]\r\na=b=1\r\n", "s", "a"), "b=1");
+  // Keys with '=' on both sides: "a=b" prefers its own line over the one of "a=b=c".
+  EXPECT_EQ(Find("[s]\r\na=b=c=1\r\na=b=2\r\n", "s", "a=b"), "2");
+  EXPECT_EQ(Find("[s]\r\na=b=c=1\r\na=b=2\r\n", "s", "a=b=c"), "1");
+}
+
 TEST(IniFind, BlankNamesFindNothing) {
   const std::string file = "[ ]\r\n =1\r\n";
   EXPECT_EQ(Find(file, " ", "k"), std::nullopt);
@@ -162,6 +176,26 @@ TEST(IniEdit, OddNamesRoundTrip) {
   EXPECT_EQ(Find(file, "a]b", "k"), "v");
   file = Set(file, "s", "[x", "v");
   EXPECT_EQ(Find(file, "s", "[x"), "v");
+}
+
+TEST(IniEdit, WritingAKeyLeavesTheLineOfALongerKeyAlone) {
+  // Ticking "a" after "a=b" adds a's own line; a later change goes to that line.
+  std::string file = Set("", "s", "a=b", "1");
+  file = Set(file, "s", "a", "0");
+  EXPECT_EQ(file, "[s]\r\na=b=1\r\na=0\r\n");
+  EXPECT_EQ(Set(file, "s", "a", "1"), "[s]\r\na=b=1\r\na=1\r\n");
+  EXPECT_EQ(Set(file, "s", "a=b", "0"), "[s]\r\na=b=0\r\na=0\r\n");
+  EXPECT_EQ(Set("[s]\r\na=0\r\na=b=1\r\n", "s", "A", "1"), "[s]\r\na=1\r\na=b=1\r\n");
+  // A value with '=' can only go in place: a new line would not be the one that reads back.
+  EXPECT_EQ(Set("[s]\r\npw=p=q\r\n", "s", "pw", "r=s"), "[s]\r\npw=r=s\r\n");
+  // Removing "a" removes a's own lines only; alone, the longer line goes as Windows' "a".
+  EditResult r = Edit("[s]\r\na=b=1\r\na=0\r\na=2\r\n", "s", "a", std::nullopt);
+  ASSERT_EQ(r.status, EditStatus::Changed);
+  EXPECT_EQ(r.content, "[s]\r\na=b=1\r\n");
+  EXPECT_EQ(Find(r.content, "s", "a=b"), "1");
+  r = Edit("[s]\r\na=b=1\r\nx=1\r\n", "s", "a", std::nullopt);
+  ASSERT_EQ(r.status, EditStatus::Changed);
+  EXPECT_EQ(r.content, "[s]\r\nx=1\r\n");
 }
 
 TEST(IniEdit, Utf8FilesFoldAsciiOnly) {
