@@ -19,10 +19,120 @@ Text g_runDirectory;
 Text g_exeFileName;
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
 
-bool IsUtf16File(std::string_view c) {
-  return c.size() >= 2 &&
-         ((c[0] == '\xFF' && c[1] == '\xFE') || (c[0] == '\xFE' && c[1] == '\xFF'));
+// UTF-16LE bytes as UTF-8; nullopt for an odd byte count or a lone surrogate, which could not
+// be written back as they were.
+std::optional<std::string> Utf16LeToUtf8(std::string_view bytes) {
+  if (bytes.size() % 2 != 0) return std::nullopt;
+  std::string out;
+  out.reserve(bytes.size() * 3 / 2);
+  auto unit = [&](std::size_t i) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+  };
+  for (std::size_t i = 0; i < bytes.size(); i += 2) {
+    std::uint32_t c = unit(i);
+    if (c >= 0xDC00 && c <= 0xDFFF) return std::nullopt;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 3 >= bytes.size()) return std::nullopt;
+      const std::uint32_t low = unit(i + 2);
+      if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      i += 2;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// UTF-8 as UTF-16LE bytes. The text was decoded from such a file or converted from GBK, so it
+// is well formed; a malformed byte would become U+FFFD.
+std::string Utf8ToUtf16Le(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size() * 2);
+  auto put = [&](std::uint32_t u) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  };
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    const std::size_t n = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+    std::uint32_t c = n == 1 ? b : n == 2 ? (b & 0x1F) : n == 3 ? (b & 0x0F) : (b & 0x07);
+    bool ok = n != 0 && i + n <= utf8.size();
+    for (std::size_t j = 1; ok && j < n; ++j) {
+      const auto t = static_cast<unsigned char>(utf8[i + j]);
+      ok = (t & 0xC0) == 0x80;
+      c = (c << 6) | (t & 0x3F);
+    }
+    if (!ok || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      put(0xFFFD);
+      ++i;
+      continue;
+    }
+    if (c >= 0x10000) {
+      put(0xD800 + ((c - 0x10000) >> 10));
+      put(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      put(c);
+    }
+    i += n;
+  }
+  return out;
+}
+
+// A settings file's bytes in the form the INI editor works on. GBK files are edited as they are;
+// a file with a UTF-8 or UTF-16LE byte-order mark (Notepad's "UTF-8" and "Unicode") is edited in
+// UTF-8 and written back in its own encoding, as the system's profile functions do.
+struct Decoded {
+  enum class Mark { None, Utf8, Utf16Le } mark = Mark::None;
+  std::string text;
+  ini::Charset charset() const {
+    return mark == Mark::None ? ini::Charset::Gbk : ini::Charset::Utf8;
+  }
+  Text Name(std::string_view gbk) const { return mark == Mark::None ? Text(gbk) : GbkToUtf8(gbk); }
+};
+
+// Nullopt for a file that cannot be edited without losing what it holds: UTF-16BE, or UTF-16
+// that does not decode.
+std::optional<Decoded> Decode(std::string_view content) {
+  if (content.starts_with(kUtf8Bom)) {
+    return Decoded{Decoded::Mark::Utf8, std::string(content.substr(kUtf8Bom.size()))};
+  }
+  if (content.starts_with(kUtf16LeBom)) {
+    auto text = Utf16LeToUtf8(content.substr(kUtf16LeBom.size()));
+    if (!text) return std::nullopt;
+    return Decoded{Decoded::Mark::Utf16Le, std::move(*text)};
+  }
+  if (content.starts_with(kUtf16BeBom)) return std::nullopt;
+  return Decoded{Decoded::Mark::None, std::string(content)};
+}
+
+std::string Encode(Decoded::Mark mark, std::string_view text) {
+  switch (mark) {
+    case Decoded::Mark::Utf8:
+      return std::string(kUtf8Bom) + std::string(text);
+    case Decoded::Mark::Utf16Le:
+      return std::string(kUtf16LeBom) + Utf8ToUtf16Le(text);
+    case Decoded::Mark::None:
+      break;
+  }
+  return std::string(text);
 }
 
 }  // namespace
@@ -74,16 +184,13 @@ Text IniRead(std::string_view file, std::string_view section, std::string_view k
 
   std::string content;
   if (platform::ReadWholeFile(file, content) != platform::ReadStatus::Ok) return fallback;
-  if (IsUtf16File(content)) return fallback;
-  std::string_view bytes(content);
-  if (bytes.starts_with(kUtf8Bom)) {
-    bytes.remove_prefix(kUtf8Bom.size());
-    const auto found = ini::Find(bytes, GbkToUtf8(section), GbkToUtf8(key), ini::Charset::Utf8);
-    if (!found) return fallback;
-    return Text(ini::CutValue(Utf8ToGbk(*found)));
-  }
-  const auto found = ini::Find(bytes, section, key);
-  return found ? Text(ini::CutValue(*found)) : fallback;
+  const auto decoded = Decode(content);
+  if (!decoded) return fallback;
+  const auto found =
+      ini::Find(decoded->text, decoded->Name(section), decoded->Name(key), decoded->charset());
+  if (!found) return fallback;
+  if (decoded->mark == Decoded::Mark::None) return Text(ini::CutValue(*found));
+  return Text(ini::CutValue(Utf8ToGbk(*found)));
 }
 
 bool IniWrite(std::string_view file, std::string_view section, std::optional<std::string_view> key,
@@ -99,19 +206,18 @@ bool IniWrite(std::string_view file, std::string_view section, std::optional<std
     case platform::ReadStatus::Failed:
       return false;  // rewriting a file we cannot read would lose its other settings
   }
-  // A UTF-16 file is left alone: it cannot be edited as bytes without losing what it holds.
-  if (IsUtf16File(content)) return false;
-
-  ini::EditResult edit;
-  if (std::string_view(content).starts_with(kUtf8Bom)) {
-    const std::string k = key ? GbkToUtf8(*key) : std::string();
-    const std::string v = value ? GbkToUtf8(*value) : std::string();
-    edit = ini::Edit(std::string_view(content).substr(kUtf8Bom.size()), GbkToUtf8(section),
-                     key ? std::optional<std::string_view>(k) : std::nullopt,
-                     value ? std::optional<std::string_view>(v) : std::nullopt, ini::Charset::Utf8);
-    if (edit.status == ini::EditStatus::Changed) edit.content.insert(0, kUtf8Bom);
-  } else {
-    edit = ini::Edit(content, section, key, value);
+  // A file that does not decode is left alone: it cannot be rewritten without losing what it
+  // holds.
+  const auto decoded = Decode(content);
+  if (!decoded) return false;
+  const Text k = key ? decoded->Name(*key) : Text();
+  const Text v = value ? decoded->Name(*value) : Text();
+  ini::EditResult edit =
+      ini::Edit(decoded->text, decoded->Name(section),
+                key ? std::optional<std::string_view>(k) : std::nullopt,
+                value ? std::optional<std::string_view>(v) : std::nullopt, decoded->charset());
+  if (edit.status == ini::EditStatus::Changed) {
+    edit.content = Encode(decoded->mark, edit.content);
   }
   switch (edit.status) {
     case ini::EditStatus::Refused:

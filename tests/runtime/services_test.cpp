@@ -56,6 +56,16 @@ void WriteBytes(const Text& gbkPath, std::string_view bytes) {
   std::ofstream(GbkToUtf8(gbkPath), std::ios::binary) << bytes;
 }
 
+// UTF-16LE bytes, without a byte-order mark.
+std::string Le(std::u16string_view text) {
+  std::string out;
+  for (const char16_t u : text) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  }
+  return out;
+}
+
 TEST(Settings, FirstWriteCreatesAPrivateGbkFile) {
   TempDir dir;
   const Text file = dir / "配置文件.ini";
@@ -114,11 +124,17 @@ TEST(Settings, NothingIsLostWhenAWriteCannotHappen) {
   EXPECT_TRUE(IniWrite(file, "a", "k", "2"));
   EXPECT_EQ(IniRead(file, "a", "k"), "2");
 
-  // UTF-16 files cannot be edited as bytes; they are left alone.
-  const Text wide = dir / "wide.ini";
-  WriteBytes(wide, std::string("\xFF\xFE[\0a\0]\0", 8));
-  EXPECT_FALSE(IniWrite(wide, "a", "k", "1"));
-  EXPECT_EQ(ReadBytes(wide).size(), 8u);
+  // UTF-16 that cannot be decoded and written back as it was (big-endian, an odd byte count, a
+  // lone surrogate) is left alone and reads as missing.
+  for (const std::string& bytes :
+       {std::string("\xFE\xFF\0[\0a\0]\0\n\0k\0=\0\x31", 16), "\xFF\xFE" + Le(u"[a]\nk=1") + "x",
+        "\xFF\xFE" + Le(u"[a]\nk=1;\xD800")}) {
+    const Text wide = dir / "wide.ini";
+    WriteBytes(wide, bytes);
+    EXPECT_FALSE(IniWrite(wide, "a", "k", "2"));
+    EXPECT_EQ(IniRead(wide, "a", "k", "none"), "none");
+    EXPECT_EQ(ReadBytes(wide), bytes);
+  }
 
   // Something that exists but cannot be read as a file is never overwritten.
   fs::create_directory(GbkToUtf8(dir / "dir.ini"));
@@ -149,6 +165,52 @@ TEST(Settings, SymbolicLinksAndUtf8FilesAreEditedInPlace) {
   EXPECT_TRUE(IniWrite(utf8, Gbk("配置"), Gbk("用户名"), Gbk("张三")));
   EXPECT_EQ(ReadBytes(utf8), "\xEF\xBB\xBF[配置]\r\nip=1\r\n用户名=张三\r\n");
   EXPECT_EQ(IniRead(utf8, Gbk("配置"), Gbk("用户名")), Gbk("张三"));
+}
+
+TEST(Settings, UnicodeFilesKeepTheirEncoding) {
+  // Notepad's "Unicode": UTF-16LE with a byte-order mark, here with characters GBK cannot hold
+  // (Hangul, an emoji) on a comment line that must survive every write.
+  TempDir dir;
+  const Text file = dir / "配置文件.ini";
+  const std::u16string head =
+      u"; 说明 한국어 \U0001F600\r\n[配置]\r\nip=1.2.3.4\r\n用户名=张三\r\n";
+  const std::u16string tail = u"[定时配置]\r\n模式=每天一次\r\n";
+  WriteBytes(file, "\xFF\xFE" + Le(head + tail));
+  EXPECT_EQ(IniRead(file, Gbk("配置"), Gbk("用户名")), Gbk("张三"));
+  EXPECT_EQ(IniRead(file, Gbk("配置"), "IP"), "1.2.3.4");
+  EXPECT_EQ(IniRead(file, Gbk("定时配置"), Gbk("模式")), Gbk("每天一次"));
+  EXPECT_EQ(IniRead(file, Gbk("配置"), "none", "d"), "d");
+
+  EXPECT_TRUE(IniWrite(file, Gbk("配置"), "ip", "10.0.0.5"));
+  EXPECT_TRUE(IniWrite(file, Gbk("配置"), Gbk("是否挂机"), Gbk("是")));
+  EXPECT_TRUE(IniWrite(file, Gbk("欲清理的库"), Gbk("库甲"), "1"));
+  const std::u16string written =
+      u"; 说明 한국어 \U0001F600\r\n[配置]\r\nip=10.0.0.5\r\n"
+      u"用户名=张三\r\n是否挂机=是\r\n[定时配置]\r\n模式=每天一次\r\n"
+      u"[欲清理的库]\r\n库甲=1\r\n";
+  EXPECT_EQ(ReadBytes(file), "\xFF\xFE" + Le(written));
+  EXPECT_EQ(IniRead(file, Gbk("配置"), Gbk("是否挂机")), Gbk("是"));
+  EXPECT_EQ(IniRead(file, Gbk("欲清理的库"), Gbk("库甲")), "1");
+  EXPECT_EQ(IniRead(file, Gbk("配置"), "ip"), "10.0.0.5");
+
+  // Removals too; an unchanged value leaves the file as it is.
+  EXPECT_TRUE(IniWrite(file, Gbk("欲清理的库"), std::nullopt, std::nullopt));
+  EXPECT_TRUE(IniWrite(file, Gbk("配置"), Gbk("是否挂机"), std::nullopt));
+  EXPECT_TRUE(IniWrite(file, Gbk("配置"), "ip", "1.2.3.4"));
+  EXPECT_EQ(ReadBytes(file), "\xFF\xFE" + Le(head + tail));
+}
+
+TEST(Settings, DatabaseNamesThatBeginAnotherNameKeepTheirOwnLines) {
+  TempDir dir;
+  const Text file = dir / "s.ini";
+  const Text section = Gbk("欲清理的库");
+  EXPECT_TRUE(IniWrite(file, section, "a=b", "1"));
+  EXPECT_TRUE(IniWrite(file, section, "a", "0"));
+  EXPECT_EQ(IniRead(file, section, "a"), "0");
+  EXPECT_EQ(IniRead(file, section, "a=b"), "1");
+  EXPECT_TRUE(IniWrite(file, section, "A", "1"));
+  EXPECT_EQ(IniRead(file, section, "a=b"), "1");
+  EXPECT_EQ(ReadBytes(file), Gbk("[欲清理的库]\r\na=b=1\r\na=1\r\n"));
 }
 
 TEST(Location, PathSplitIsDoubleByteAware) {

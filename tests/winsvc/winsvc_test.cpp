@@ -113,6 +113,30 @@ void SettingsFiles(const std::string& dir) {
   CHECK(tw::IniWrite(sys, Gbk("欲清理的库"), std::nullopt, std::nullopt));
   CHECK(ProfileA(sys, Gbk("欲清理的库"), "DbA") == "<missing>");
   CHECK(ProfileA(sys, Gbk("配置"), Gbk("用户名")) == Gbk("张三"));
+
+  // A file saved as "Unicode" (UTF-16LE with a byte-order mark): read and written by both
+  // sides, and still UTF-16 with its mark afterwards.
+  const std::string uni = dir + "\\unicode.ini";
+  const std::u16string text = u"[配置]\r\n用户名=张三\r\nip=1.2.3.4\r\n";
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t u : text) {
+    bytes += static_cast<char>(u & 0xFF);
+    bytes += static_cast<char>(u >> 8);
+  }
+  CHECK(tw::platform::ReplaceWholeFile(uni, bytes));
+  CHECK(ProfileA(uni, Gbk("配置"), Gbk("用户名")) == Gbk("张三"));
+  CHECK(tw::IniRead(uni, Gbk("配置"), Gbk("用户名")) == Gbk("张三"));
+  CHECK(tw::IniWrite(uni, Gbk("配置"), "ip", "5.6.7.8"));
+  CHECK(tw::IniWrite(uni, Gbk("欲清理的库"), Gbk("库甲"), "1"));
+  CHECK(FileBytes(uni).substr(0, 4) == std::string("\xFF\xFE[\0", 4));
+  CHECK(ProfileA(uni, Gbk("配置"), "ip") == "5.6.7.8");
+  CHECK(ProfileA(uni, Gbk("欲清理的库"), Gbk("库甲")) == "1");
+  CHECK(ProfileA(uni, Gbk("配置"), Gbk("用户名")) == Gbk("张三"));
+  CHECK(WritePrivateProfileStringA(Gbk("配置").c_str(), Gbk("是否挂机").c_str(), Gbk("是").c_str(),
+                                   uni.c_str()));
+  CHECK(tw::IniRead(uni, Gbk("配置"), Gbk("是否挂机")) == Gbk("是"));
+  CHECK(tw::IniRead(uni, Gbk("欲清理的库"), Gbk("库甲")) == "1");
+  CHECK(FileBytes(uni).substr(0, 2) == "\xFF\xFE");
 }
 
 void Registry() {
@@ -213,6 +237,7 @@ int main(int argc, char** argv) {
     System();
     DeleteFileW(W(dir + tw::Gbk("\\配置文件.ini")).c_str());
     DeleteFileW(W(dir + "\\system.ini").c_str());
+    DeleteFileW(W(dir + "\\unicode.ini").c_str());
     RemoveDirectoryW(W(dir).c_str());
   }
   std::printf("%s: %d failure(s)\n", mode.empty() ? "services" : mode.c_str(), g_failures);
