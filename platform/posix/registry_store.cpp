@@ -2,7 +2,8 @@
 // what the program does with it (keys created with their parents, values of three kinds,
 // names compared without regard to case, a key with subkeys cannot be deleted). Location:
 // $TW_REGISTRY_FILE, else tidewell/registry under $XDG_CONFIG_HOME or ~/.config. Every change
-// is read-modify-replace under an exclusive lock, so concurrent programs do not lose updates.
+// is read-modify-replace under an exclusive lock, so concurrent programs do not lose updates;
+// a file that does not begin with the header below is neither read nor rewritten.
 //
 // File format, one record per line, names and data in hex so that any byte survives:
 //   tidewell-registry 1
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 
 #include "platform/platform_services.h"
@@ -107,11 +109,15 @@ std::optional<std::vector<std::string>> Parts(std::string_view path) {
   return parts;
 }
 
-Store Parse(const std::string& text) {
+// The store in the file's text; an empty text is an empty store. Nullopt when the first line is
+// not the header of this format (another version, another program's file, damage): such a
+// file is never rewritten, as that would replace whatever it holds.
+std::optional<Store> Parse(const std::string& text) {
   Store store;
+  if (text.empty()) return store;
   std::istringstream in(text);
   std::string line;
-  if (!std::getline(in, line) || line != kMagic) return store;
+  if (!std::getline(in, line) || line != kMagic) return std::nullopt;
   while (std::getline(in, line)) {
     std::istringstream f(line);
     std::string tag, path, name;
@@ -177,11 +183,10 @@ bool Modify(Change change) {
   if (::flock(lock, LOCK_EX) == 0) {
     std::string text;
     const ReadStatus status = posix::ReadFile(path, text);
-    if (status != ReadStatus::Failed) {
-      Store store = Parse(text);
-      if (change(store, result) && !posix::ReplaceFile(path, Serialize(store), 0600)) {
-        result = false;
-      }
+    std::optional<Store> store;
+    if (status != ReadStatus::Failed) store = Parse(text);
+    if (store && change(*store, result) && !posix::ReplaceFile(path, Serialize(*store), 0600)) {
+      result = false;
     }
     ::flock(lock, LOCK_UN);
   }
@@ -256,8 +261,9 @@ bool RegEraseKey(int root, std::string_view keyPath) {
 std::optional<RegData> RegReadValue(int root, std::string_view keyPath, std::string_view name) {
   std::string text;
   if (posix::ReadFile(StorePath(), text) != ReadStatus::Ok) return std::nullopt;
-  Store store = Parse(text);
-  StoredKey* key = FindKey(store, root, keyPath);
+  std::optional<Store> store = Parse(text);
+  if (!store) return std::nullopt;
+  StoredKey* key = FindKey(*store, root, keyPath);
   if (!key) return std::nullopt;
   const auto it = FindValue(*key, name);
   if (it == key->values.end()) return std::nullopt;

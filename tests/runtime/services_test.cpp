@@ -314,6 +314,27 @@ TEST_F(Registry, DeleteFallsBackToTheKeyOnlyWhenItHasNoSubkeys) {
   EXPECT_FALSE(RegDelete(3, ""));
 }
 
+TEST_F(Registry, AStoreWithAnUnknownHeaderIsNeverRewritten) {
+  const std::string store = dir_.path() + "/reg/store";
+  fs::create_directories(dir_.path() + "/reg");
+  for (const std::string& bytes : {std::string("tidewell-registry 2\nK 3 -\n"),
+                                   std::string("\x7F"
+                                               "ELF binary"),
+                                   std::string("\ntidewell-registry 1\n")}) {
+    WriteBytes(Utf8ToGbk(store), bytes);
+    EXPECT_FALSE(RegWrite(3, kRunPath, Value::Str("x")));
+    EXPECT_FALSE(RegWrite(3, "made\\flag", Value::Bool(true)));  // would only create the key
+    EXPECT_FALSE(RegDelete(3, kRunPath));
+    EXPECT_FALSE(RegDelete(3, "SOFTWARE"));
+    EXPECT_FALSE(Read(3, kRunKey, "tidewell.exe"));
+    EXPECT_EQ(ReadBytes(Utf8ToGbk(store)), bytes);
+  }
+  // An empty file is an empty store.
+  WriteBytes(Utf8ToGbk(store), "");
+  EXPECT_TRUE(RegWrite(3, kRunPath, Value::Str("x")));
+  EXPECT_EQ(Read(3, kRunKey, "tidewell.exe")->bytes, "x");
+}
+
 TEST(Files, ExistenceSizeAndWildcards) {
   TempDir dir;
   EXPECT_EQ(FileSize(dir / "none"), -1);
