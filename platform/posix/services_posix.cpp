@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "platform/platform_services.h"
+#include "platform/posix/host_name.h"
 #include "platform/posix/posix_files.h"
 #include "runtime/gbk.h"
 
@@ -262,9 +263,22 @@ void Sleep(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(std::max(ms, 0)));
 }
 
+namespace {
+posix::HostNameCall g_hostNameCall = nullptr;
+}  // namespace
+
+posix::HostNameCall posix::SetHostNameCall(HostNameCall call) {
+  const HostNameCall before = g_hostNameCall;
+  g_hostNameCall = call;
+  return before;
+}
+
 Text HostName() {
+  // Room for any name the system allows (64 bytes on Linux, 255 by POSIX): a long host name
+  // comes back whole instead of failing as in a 16-byte buffer.
   char buf[256] = {};
-  if (::gethostname(buf, sizeof buf - 1) != 0) return Text();
+  const posix::HostNameCall call = g_hostNameCall != nullptr ? g_hostNameCall : &::gethostname;
+  if (call(buf, sizeof buf - 1) != 0) return Text();
   return Utf8ToGbk(buf);
 }
 

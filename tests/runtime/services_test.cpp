@@ -9,12 +9,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "platform/platform_services.h"
+#include "platform/posix/host_name.h"
 #include "runtime/gbk.h"
 
 namespace tw {
@@ -369,6 +373,52 @@ TEST(Host, NameAndAddress) {
   const Text mine = LocalIp();
   EXPECT_EQ(mine, LocalIp(HostName()));
   EXPECT_EQ(LocalIp(std::string_view()), mine);
+}
+
+// gethostname as glibc behaves: the name cut to the buffer and -1 when it did not fit.
+const char* g_fakeHostName = nullptr;
+int FakeHostName(char* name, std::size_t size) {
+  if (g_fakeHostName == nullptr) return -1;
+  const std::size_t n = std::strlen(g_fakeHostName);
+  std::memcpy(name, g_fakeHostName, std::min(n + 1, size));
+  if (n + 1 > size) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  return 0;
+}
+
+class FakeHost {
+ public:
+  explicit FakeHost(const char* name) : before_(platform::posix::SetHostNameCall(&FakeHostName)) {
+    g_fakeHostName = name;
+  }
+  ~FakeHost() { platform::posix::SetHostNameCall(before_); }
+  FakeHost(const FakeHost&) = delete;
+  FakeHost& operator=(const FakeHost&) = delete;
+
+ private:
+  platform::posix::HostNameCall before_;
+};
+
+TEST(Host, LongNamesComeBackWhole) {
+  {
+    const FakeHost host("build-agent-0042.ci.tidewell.example.com");  // 40 characters
+    EXPECT_EQ(HostName(), "build-agent-0042.ci.tidewell.example.com");
+  }
+  {
+    const std::string longest(64, 'h');  // Linux's HOST_NAME_MAX
+    const FakeHost host(longest.c_str());
+    EXPECT_EQ(HostName(), longest);
+  }
+  {
+    const FakeHost host(nullptr);  // the call fails
+    EXPECT_EQ(HostName(), "");
+    EXPECT_EQ(LocalIp(), "");
+  }
+  char own[256] = {};
+  ASSERT_EQ(::gethostname(own, sizeof own - 1), 0);
+  EXPECT_EQ(HostName(), own);  // the real call is back
 }
 
 TEST(Processes, ListHoldsThisProgramAndItsChild) {
