@@ -13,7 +13,8 @@ namespace tw::odbc {
 // fit the 23-byte buffer the name is asked with (22 bytes and a terminator).
 Text ComputerNameForDsn();
 
-// The user's temporary folder ending in the path separator, or "" when there is none.
+// The user's temporary folder ending in the path separator, or "" when there is none. On POSIX
+// without $TMPDIR it is a folder only this user can write, never the shared /tmp itself.
 Text TempFolder();
 
 // Creates or truncates `path` for writing that nobody else may share and writes `bytes` as

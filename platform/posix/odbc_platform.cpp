@@ -1,13 +1,18 @@
-// POSIX side of the database object's system facts: host name, $TMPDIR, and the file data
-// source written without following links and readable by its owner only.
-#include "platform/odbc_platform.h"
-
+// POSIX side of the database object's system facts: host name, the user's temporary folder,
+// and the file data source written without following links and readable by its owner only.
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "platform/odbc_platform.h"
+#include "platform/posix/private_folder.h"
+#include "runtime/gbk.h"
 
 namespace tw::odbc {
 
@@ -22,15 +27,57 @@ Text ComputerNameForDsn() {
   return Text(buf, n);
 }
 
-Text TempFolder() {
-  const char* dir = std::getenv("TMPDIR");
-  Text path = (dir != nullptr && *dir != '\0') ? Text(dir) : Text("/tmp");
-  if (path.back() != '/') path += '/';
+namespace posix {
+namespace {
+
+bool OwnPrivateDirectory(const struct stat& st) {
+  return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+std::string WithSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
   return path;
 }
 
+}  // namespace
+
+std::string PrivateFolderIn(const std::string& shared) {
+  const std::string dir = WithSlash(shared) + "tidewell-" + std::to_string(::geteuid());
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
+  // Whoever made it, it must be ours and a directory of its own: in a shared folder another
+  // user could have put a folder or a link there first.
+  struct stat st {};
+  if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+    return {};
+  }
+  if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0) return {};
+  return dir;
+}
+
+std::string PrivateTempFolder(const std::string& shared) {
+  if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run != nullptr && run[0] == '/') {
+    struct stat st {};
+    if (::stat(run, &st) == 0 && OwnPrivateDirectory(st)) return WithSlash(run);
+  }
+  if (std::string dir = PrivateFolderIn(shared); !dir.empty()) return WithSlash(std::move(dir));
+  char cwd[PATH_MAX] = {};
+  if (::getcwd(cwd, sizeof cwd) != nullptr) return WithSlash(cwd);
+  return {};
+}
+
+}  // namespace posix
+
+Text TempFolder() {
+  // $TMPDIR is the user's own choice; without it, never the shared /tmp itself.
+  const char* dir = std::getenv("TMPDIR");
+  const std::string path =
+      (dir != nullptr && *dir != '\0') ? posix::WithSlash(dir) : posix::PrivateTempFolder("/tmp");
+  return Utf8ToGbk(path);
+}
+
 bool WriteDsnFile(const Text& path, std::string_view bytes) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int fd =
+      open(GbkToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   bool ok = true;
   std::size_t done = 0;
@@ -48,7 +95,7 @@ bool WriteDsnFile(const Text& path, std::string_view bytes) {
 }
 
 bool DeleteDsnFile(const Text& path) {
-  return unlink(path.c_str()) == 0;
+  return unlink(GbkToUtf8(path).c_str()) == 0;
 }
 
 void* DriverDialogOwner() {
