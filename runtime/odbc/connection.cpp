@@ -84,6 +84,15 @@ void Database::Fail(const char* what) {
   lastFailure = Diagnostic{{}, 0, what};
 }
 
+void Database::OutOfMemory() noexcept {
+  // The message is short enough to need no allocation; should one fail, the record stays empty.
+  lastFailure = Diagnostic{};
+  try {
+    lastFailure.message = kOutOfMemoryMessage;
+  } catch (...) {
+  }
+}
+
 void Database::ApplyQueryTimeout(SQLHSTMT stmt) {
   if (!setQueryTimeout) return;
   const SQLRETURN rc =

@@ -19,6 +19,8 @@ inline constexpr int kLoginTimeoutSeconds = 15;
 inline constexpr int kQueryTimeoutSeconds = 15;
 // Each text copy of a row keeps at most this many bytes, terminator included.
 inline constexpr std::size_t kTextCopyBytes = 512;
+// The failure recorded when memory ran out inside a call; the call then gives its failure value.
+inline constexpr const char* kOutOfMemoryMessage = "out of memory";
 
 // One failure as the driver manager or the driver described it. The state is empty for a
 // failure that the object found itself (no connection, no free slot, unknown table).

@@ -2,7 +2,9 @@
 // ODBC return codes and the helpers around the wide entry points. Only runtime/odbc/ uses it.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +51,26 @@ SQLHDBC AcquireConnectionHandle(Diagnostic* failure);
 void ReleaseConnectionHandle(SQLHDBC dbc);
 // Number of connection handles alive (for tests of the environment's lifetime).
 int ConnectionHandlesAlive();
+
+// A value read on in pieces keeps at most this many bytes (of UTF-16 for a text); the rest of
+// a longer value is left unread.
+inline constexpr std::size_t kMaxLongValueBytes = std::size_t{64} << 20;
+
+// One SQLGetData of the column being read, its C type already chosen: the buffer, its size in
+// bytes and the indicator the driver fills.
+using GetDataCall = std::function<SQLRETURN(SQLPOINTER buffer, SQLLEN bytes, SQLLEN* indicator)>;
+
+// Byte data of a column: `whole` reads on until the value is complete, else one piece of `size`
+// bytes is taken. False when the first call gives no value (NULL, empty or an error).
+bool ReadBytesInPieces(const GetDataCall& get, bool whole, std::size_t size, Bytes* out);
+// Wide text of a column in pieces of `units` UTF-16 units (terminator included), the same way.
+bool ReadWideInPieces(const GetDataCall& get, bool whole, std::size_t units, std::u16string* out);
+
+// Number of UTF-16 units a wide read delivered into a buffer of `units` (terminator included).
+inline std::size_t UnitsDelivered(SQLLEN indicator, std::size_t units) {
+  if (indicator == SQL_NO_TOTAL || indicator < 0) return units - 1;
+  return std::min<std::size_t>(static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR), units - 1);
+}
 
 int LoginTimeoutSeconds();
 int QueryTimeoutSeconds();
@@ -106,6 +128,8 @@ struct Database {
   Table* Find(TableHandle handle);
   void Fail(SQLSMALLINT handleType, SQLHANDLE handle);
   void Fail(const char* what);
+  // Records that a value did not fit in memory; never throws.
+  void OutOfMemory() noexcept;
   // Sets the query timeout on a new statement, unless the driver once refused it.
   void ApplyQueryTimeout(SQLHSTMT stmt);
 };

@@ -1,6 +1,11 @@
 // The 外部数据库 unit: argument checks and conversions around the connection layer, the file
-// data source written around every login, and the method table the frame calls.
+// data source written around every login, and the method table the frame calls. No exception
+// leaves the unit: memory that runs out inside a method fails that method with its failure
+// value and the failure "out of memory".
 #include "runtime/odbc/database_unit.h"
+
+#include <new>
+#include <utility>
 
 #include "platform/odbc_platform.h"
 #include "runtime/odbc/sql_text.h"
@@ -26,7 +31,7 @@ bool IsTrue(const Value& v) {
   return false;
 }
 
-Value ToValue(const odbc::FieldValue& f) {
+Value ToValue(odbc::FieldValue&& f) {
   switch (f.kind) {
     case odbc::FieldKind::Byte:
       return Value::Byte(static_cast<std::uint8_t>(f.integer));
@@ -41,11 +46,11 @@ Value ToValue(const odbc::FieldValue& f) {
     case odbc::FieldKind::Bool:
       return Value::Bool(f.integer != 0);
     case odbc::FieldKind::Text:
-      return Value::Str(f.text);
+      return Value::Str(std::move(f.text));
     case odbc::FieldKind::DateTime:
       return Value::DateTime(f.real);
     case odbc::FieldKind::Bytes:
-      return Value::Blob(f.bytes);
+      return Value::Blob(std::move(f.bytes));
     case odbc::FieldKind::None:
       break;
   }
@@ -62,6 +67,15 @@ void DatabaseUnit::Refused(const char* why) {
   lastFailure_ = odbc::Diagnostic{{}, 0, why};
 }
 
+void DatabaseUnit::OutOfMemory() noexcept {
+  // The message is short enough to need no allocation; should one fail, the record stays empty.
+  lastFailure_ = odbc::Diagnostic{};
+  try {
+    lastFailure_.message = odbc::kOutOfMemoryMessage;
+  } catch (...) {
+  }
+}
+
 void DatabaseUnit::NoteFailure() {
   lastFailure_ = odbc::LastFailure(db_.get());
 }
@@ -69,28 +83,30 @@ void DatabaseUnit::NoteFailure() {
 bool DatabaseUnit::ConnectSqlServer(const Value& server, const Value& user, const Value& password,
                                     const Value& database, const Value& readOnly,
                                     const Value& noPrompt) {
-  odbc::LoginParts login;
-  login.server = server.AsText();
-  login.user = user.AsText();
-  login.password = password.AsText();
-  login.database = database.AsText();
-  login.workstation = odbc::ComputerNameForDsn();
-  const odbc::DsnTexts dsn = odbc::BuildDsnTexts(login);
-  const Text path = odbc::TempFolder() + "~sqlsrv.dsn";
-  // The file only repeats what the connection string says; a file that cannot be written
-  // leaves the connection string to stand on its own.
-  (void)odbc::WriteDsnFile(path, dsn.file);
-  odbc::Diagnostic failure;
-  odbc::DatabasePtr db = odbc::NewOpenDatabase(odbc::ComposeConnectionString(path, dsn.tail),
-                                               IsTrue(readOnly), IsTrue(noPrompt), &failure);
-  (void)odbc::DeleteDsnFile(path);
-  if (!db) {
-    lastFailure_ = failure;
-    return false;
-  }
-  // The new connection replaces the old one only once it stands.
-  db_ = std::move(db);
-  return true;
+  return Guarded(false, [&] {
+    odbc::LoginParts login;
+    login.server = server.AsText();
+    login.user = user.AsText();
+    login.password = password.AsText();
+    login.database = database.AsText();
+    login.workstation = odbc::ComputerNameForDsn();
+    const odbc::DsnTexts dsn = odbc::BuildDsnTexts(login);
+    const Text path = odbc::TempFolder() + "~sqlsrv.dsn";
+    // The file only repeats what the connection string says; a file that cannot be written
+    // leaves the connection string to stand on its own.
+    (void)odbc::WriteDsnFile(path, dsn.file);
+    odbc::Diagnostic failure;
+    odbc::DatabasePtr db = odbc::NewOpenDatabase(odbc::ComposeConnectionString(path, dsn.tail),
+                                                 IsTrue(readOnly), IsTrue(noPrompt), &failure);
+    (void)odbc::DeleteDsnFile(path);
+    if (!db) {
+      lastFailure_ = failure;
+      return false;
+    }
+    // The new connection replaces the old one only once it stands.
+    db_ = std::move(db);
+    return true;
+  });
 }
 
 void DatabaseUnit::CloseDatabase() {
@@ -98,71 +114,99 @@ void DatabaseUnit::CloseDatabase() {
 }
 
 odbc::TableHandle DatabaseUnit::OpenTable(const Value& sql) {
-  if (sql.AsText().empty()) {
-    Refused("empty SQL text");
-    return 0;
-  }
-  if (!db_) {
-    Refused("not connected");
-    return 0;
-  }
-  const odbc::TableHandle h = odbc::OpenTable(db_.get(), sql.AsText());
-  if (h == 0) NoteFailure();
-  return h;
+  return Guarded(odbc::TableHandle{0}, [&] {
+    if (sql.AsText().empty()) {
+      Refused("empty SQL text");
+      return 0;
+    }
+    if (!db_) {
+      Refused("not connected");
+      return 0;
+    }
+    const odbc::TableHandle h = odbc::OpenTable(db_.get(), sql.AsText());
+    if (h == 0) NoteFailure();
+    return h;
+  });
 }
 
 void DatabaseUnit::MoveNext(const Value& table) {
-  odbc::MoveNext(db_.get(), HandleOf(table));
+  Guarded(0, [&] {
+    odbc::MoveNext(db_.get(), HandleOf(table));
+    return 0;
+  });
 }
 
 bool DatabaseUnit::CloseTable(const Value& table) {
-  if (!db_) {
-    Refused("not connected");
+  return Guarded(false, [&] {
+    if (!db_) {
+      Refused("not connected");
+      return false;
+    }
+    if (odbc::CloseTable(db_.get(), HandleOf(table))) return true;
+    NoteFailure();
     return false;
-  }
-  if (odbc::CloseTable(db_.get(), HandleOf(table))) return true;
-  NoteFailure();
-  return false;
+  });
 }
 
 Value DatabaseUnit::ReadCol(const Value& table, const Value& field) {
   odbc::FieldValue f;
-  if (field.IsText()) {
-    odbc::ReadColByName(db_.get(), HandleOf(table), field.AsText(), &f);
-  } else if (field.IsNumeric()) {
-    const std::int32_t n = NumericToInt(field).value_or(0);
-    // Column numbers count from 1; 0 and below name no column.
-    odbc::ReadColByIndex(db_.get(), HandleOf(table), n >= 1 ? n - 1 : -1, &f);
+  try {
+    bool read = false;
+    if (field.IsText()) {
+      read = odbc::ReadColByName(db_.get(), HandleOf(table), field.AsText(), &f);
+    } else if (field.IsNumeric()) {
+      const std::int32_t n = NumericToInt(field).value_or(0);
+      // Column numbers count from 1; 0 and below name no column.
+      read = odbc::ReadColByIndex(db_.get(), HandleOf(table), n >= 1 ? n - 1 : -1, &f);
+    }
+    if (!read) {
+      if (db_) {
+        NoteFailure();
+      } else {
+        Refused("not connected");
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    OutOfMemory();
+    // The empty value of what was being read.
+    const odbc::FieldKind kind = f.kind;
+    f = odbc::FieldValue{};
+    f.kind = kind;
   }
-  Value v = ToValue(f);
-  odbc::EmptyVar(&f);
-  return v;
+  // The value moves into the result: a long one is never copied.
+  return ToValue(std::move(f));
 }
 
 bool DatabaseUnit::ExecuteSql(const Value& sql, const std::vector<Value>& params) {
-  if (sql.AsText().empty()) {
-    Refused("empty SQL text");
-    return false;
-  }
-  if (!db_) {
-    Refused("not connected");
-    return false;
-  }
-  std::vector<odbc::SqlParam> list;
-  for (const Value& p : params) {
-    if (p.IsText()) {
-      list.push_back({p.AsText().c_str(), -1});
-    } else if (p.IsBytes()) {
-      list.push_back({p.AsBytes().data(), static_cast<std::int64_t>(p.AsBytes().size())});
+  return Guarded(false, [&] {
+    if (sql.AsText().empty()) {
+      Refused("empty SQL text");
+      return false;
     }
-  }
-  const bool ok =
-      odbc::ExecuteSql(db_.get(), sql.AsText(), list.data(), static_cast<int>(list.size()));
-  if (!ok) NoteFailure();
-  return ok;
+    if (!db_) {
+      Refused("not connected");
+      return false;
+    }
+    std::vector<odbc::SqlParam> list;
+    for (const Value& p : params) {
+      if (p.IsText()) {
+        list.push_back({p.AsText().c_str(), -1});
+      } else if (p.IsBytes()) {
+        list.push_back({p.AsBytes().data(), static_cast<std::int64_t>(p.AsBytes().size())});
+      }
+    }
+    const bool ok =
+        odbc::ExecuteSql(db_.get(), sql.AsText(), list.data(), static_cast<int>(list.size()));
+    if (!ok) NoteFailure();
+    return ok;
+  });
 }
 
 Value DatabaseUnit::Call(int method, const std::vector<Value>& args) {
+  return Guarded(Value(), [&] { return Dispatch(method, args); });
+}
+
+Value DatabaseUnit::Dispatch(int method, const std::vector<Value>& args) {
   switch (method) {
     case kDbConnectSqlServer:
       return Value::Bool(ConnectSqlServer(Arg(args, 0), Arg(args, 1), Arg(args, 2), Arg(args, 3),

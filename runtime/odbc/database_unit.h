@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "runtime/odbc/connection.h"
@@ -53,6 +54,18 @@ class DatabaseUnit final : public UnitObject {
  private:
   void Refused(const char* why);
   void NoteFailure();
+  void OutOfMemory() noexcept;
+  Value Dispatch(int method, const std::vector<Value>& args);
+  // Runs a method's body; when memory runs out inside it, records that and gives `failed`.
+  template <typename R, typename Body>
+  R Guarded(R failed, Body&& body) noexcept {
+    try {
+      return body();
+    } catch (const std::bad_alloc&) {
+      OutOfMemory();
+      return failed;
+    }
+  }
 
   odbc::DatabasePtr db_;
   odbc::Diagnostic lastFailure_;

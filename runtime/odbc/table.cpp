@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <limits>
+#include <new>
 
 #include "runtime/odbc/database.h"
 #include "runtime/odbc/sql_text.h"
@@ -88,12 +89,6 @@ bool BindTextCopies(Table& t) {
   return true;
 }
 
-// Number of UTF-16 units a wide read delivered into a buffer of `units` (terminator included).
-std::size_t UnitsDelivered(SQLLEN indicator, std::size_t units) {
-  if (indicator == SQL_NO_TOTAL || indicator < 0) return units - 1;
-  return std::min<std::size_t>(static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR), units - 1);
-}
-
 bool Taken(SQLRETURN rc, SQLLEN indicator) {
   return Returned(rc) && indicator != SQL_NULL_DATA && indicator != 0;
 }
@@ -175,54 +170,31 @@ bool ReadFixed(SQLHSTMT stmt, SQLUSMALLINT col, SQLSMALLINT cType, T* value) {
   return Taken(SQLGetData(stmt, col, cType, value, sizeof(T), &indicator), indicator);
 }
 
+GetDataCall GetDataOf(SQLHSTMT stmt, SQLUSMALLINT col, SQLSMALLINT cType) {
+  return [=](SQLPOINTER buffer, SQLLEN bytes, SQLLEN* indicator) {
+    return SQLGetData(stmt, col, cType, buffer, bytes, indicator);
+  };
+}
+
 // Reads wide text; a column of known width keeps display width - 1 GBK bytes, a long one is
 // read on until complete.
 bool ReadText(SQLHSTMT stmt, SQLUSMALLINT col, const Column& c, Text* out) {
   const bool whole = c.sqlType == SQL_LONGVARCHAR || c.size == 0;
   const std::size_t units =
       whole ? 2048 : static_cast<std::size_t>(std::clamp<std::int64_t>(c.displayWidth, 2, 1 << 20));
-  std::vector<SQLWCHAR> buf(units);
-  std::u16string acc;
-  for (bool first = true;; first = false) {
-    SQLLEN indicator = SQL_NULL_DATA;
-    const SQLRETURN rc = SQLGetData(stmt, col, SQL_C_WCHAR, buf.data(),
-                                    static_cast<SQLLEN>(units * sizeof(SQLWCHAR)), &indicator);
-    if (first && !Taken(rc, indicator)) return false;
-    if (!first && (!Returned(rc) || indicator == SQL_NULL_DATA)) break;
-    const std::size_t got = UnitsDelivered(indicator, units);
-    acc.append(reinterpret_cast<const char16_t*>(buf.data()), got);
-    const bool more = rc == SQL_SUCCESS_WITH_INFO &&
-                      (indicator == SQL_NO_TOTAL || got < static_cast<std::size_t>(indicator) / 2);
-    if (!whole || !more) break;
-  }
-  Text text = FromWide(reinterpret_cast<const SQLWCHAR*>(acc.data()), acc.size());
-  *out = whole ? text : CutGbk(text, static_cast<std::size_t>(c.displayWidth - 1));
+  std::u16string wide;
+  if (!ReadWideInPieces(GetDataOf(stmt, col, SQL_C_WCHAR), whole, units, &wide)) return false;
+  Text text = FromWide(reinterpret_cast<const SQLWCHAR*>(wide.data()), wide.size());
+  *out = whole ? std::move(text) : CutGbk(text, static_cast<std::size_t>(c.displayWidth - 1));
   return true;
 }
 
-// Reads byte data: a column of known size into a buffer of that size; a long one one byte
-// first to learn its length, then the rest.
+// Reads byte data: a column of known size in one piece of that size (at most 16 MiB), a long
+// one one byte first to learn its length, then the rest.
 bool ReadBytes(SQLHSTMT stmt, SQLUSMALLINT col, const Column& c, Bytes* out) {
   const bool whole = c.sqlType == SQL_LONGVARBINARY || c.size == 0;
-  std::size_t want = whole ? 1 : static_cast<std::size_t>(std::min<SQLULEN>(c.size, 1 << 24));
-  Bytes acc;
-  for (bool first = true;; first = false) {
-    Bytes buf(want);
-    SQLLEN indicator = SQL_NULL_DATA;
-    const SQLRETURN rc =
-        SQLGetData(stmt, col, SQL_C_BINARY, buf.data(), static_cast<SQLLEN>(want), &indicator);
-    if (first && !Taken(rc, indicator)) return false;
-    if (!first && (!Returned(rc) || indicator == SQL_NULL_DATA)) break;
-    const std::size_t got = (indicator == SQL_NO_TOTAL || indicator < 0)
-                                ? want
-                                : std::min(want, static_cast<std::size_t>(indicator));
-    acc.insert(acc.end(), buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(got));
-    if (!whole || rc != SQL_SUCCESS_WITH_INFO) break;
-    if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) <= got) break;
-    want = indicator == SQL_NO_TOTAL ? 65536 : static_cast<std::size_t>(indicator) - got;
-  }
-  *out = std::move(acc);
-  return true;
+  const std::size_t size = static_cast<std::size_t>(std::min<SQLULEN>(c.size, 1 << 24));
+  return ReadBytesInPieces(GetDataOf(stmt, col, SQL_C_BINARY), whole, size, out);
 }
 
 // Reads the column from the driver by its SQL type; false when it gave no value.
@@ -385,30 +357,50 @@ bool CloseTable(Database* db, TableHandle table) {
 
 bool ReadColByIndex(Database* db, TableHandle table, int index, FieldValue* field) {
   *field = FieldValue{};
-  Table* t = db != nullptr ? db->Find(table) : nullptr;
-  if (t == nullptr) return false;
+  if (db == nullptr) return false;
+  Table* t = db->Find(table);
+  if (t == nullptr) {
+    db->Fail("no such result table");
+    return false;
+  }
   const std::int64_t number = static_cast<std::int64_t>(index) + 1;
-  if (number < 1 || number > static_cast<std::int64_t>(t->columns.size())) return false;
+  if (number < 1 || number > static_cast<std::int64_t>(t->columns.size())) {
+    db->Fail("no such column");
+    return false;
+  }
   const Column& c = t->columns[static_cast<std::size_t>(number - 1)];
   // Past the last row there is no current row: the column's empty value.
   if (t->atEnd) {
     *field = FromText(c.sqlType, {});
     return true;
   }
-  if (ReadFromDriver(*t, c, static_cast<SQLUSMALLINT>(number), field)) return true;
-  // NULL, empty, unreadable, or a type read only through the copy (the driver may also refuse
-  // a second read of a column it already delivered to the bound copy).
-  *field = FromText(c.sqlType, CopyText(*t, c));
-  return true;
+  try {
+    if (ReadFromDriver(*t, c, static_cast<SQLUSMALLINT>(number), field)) return true;
+    // NULL, empty, unreadable, or a type read only through the copy (the driver may also
+    // refuse a second read of a column it already delivered to the bound copy).
+    *field = FromText(c.sqlType, CopyText(*t, c));
+    return true;
+  } catch (const std::bad_alloc&) {
+    // A value too big for the memory left: the read fails with the column's empty value, which
+    // takes no memory, and the program goes on.
+    *field = FromText(c.sqlType, {});
+    db->OutOfMemory();
+    return false;
+  }
 }
 
 bool ReadColByName(Database* db, TableHandle table, std::string_view name, FieldValue* field) {
   *field = FieldValue{};
-  Table* t = db != nullptr ? db->Find(table) : nullptr;
-  if (t == nullptr) return false;
+  if (db == nullptr) return false;
+  Table* t = db->Find(table);
+  if (t == nullptr) {
+    db->Fail("no such result table");
+    return false;
+  }
   for (std::size_t i = 0; i < t->columns.size(); ++i) {
     if (t->columns[i].name == name) return ReadColByIndex(db, table, static_cast<int>(i), field);
   }
+  db->Fail("no such column");
   return false;
 }
 
