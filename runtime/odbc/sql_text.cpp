@@ -166,6 +166,10 @@ double LeadingNumber(std::string_view text) {
     negative = t.front() == '-';
     t.remove_prefix(1);
   }
+  // Only digits make a number: the words "inf" and "nan", which the parser below would take, do
+  // not.
+  const auto isDigit = [&](std::size_t i) { return i < t.size() && t[i] >= '0' && t[i] <= '9'; };
+  if (!isDigit(0) && !(t.starts_with('.') && isDigit(1))) return 0.0;
   double value = 0.0;
   const auto r = std::from_chars(t.data(), t.data() + t.size(), value, std::chars_format::general);
   if (r.ec == std::errc::result_out_of_range) {

@@ -108,6 +108,10 @@ TEST(LeadingNumbers, ReadWhatADriverPrints) {
   EXPECT_DOUBLE_EQ(LeadingNumber("abc"), 0.0);
   EXPECT_DOUBLE_EQ(LeadingNumber("1e-400"), 0.0);
   EXPECT_TRUE(std::isinf(LeadingNumber("1e400")));
+  // Words are no numbers, whatever a number parser makes of them.
+  for (const char* word : {"NAN", "nan(1)", "-inf", "Infinity", "+.e1", "."}) {
+    EXPECT_EQ(LeadingNumber(word), 0.0) << word;
+  }
 }
 
 }  // namespace
