@@ -434,7 +434,8 @@ Value Frame::Guard(const std::function<Value()>& fn) {
   } catch (const std::bad_alloc&) {
     FailOutOfMemory(0);
   } catch (const std::exception& e) {
-    Fail(err::kUnhandledException, Gbk("事件处理子程序中发生了未处理的异常：") + Describe(e.what()));
+    Fail(err::kUnhandledException,
+         Gbk("事件处理子程序中发生了未处理的异常：") + Describe(e.what()));
   } catch (...) {
     Fail(err::kUnhandledException, Gbk("事件处理子程序中发生了未处理的异常"));
   }

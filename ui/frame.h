@@ -162,9 +162,9 @@ class Frame final : public EventSink, public MessagePump {
   std::map<int, WindowRecord> windows_;
   bool quitSeen_ = false;
   bool failing_ = false;
-  int depth_ = 0;                 // handlers running, one inside another
-  std::vector<int> loopBases_;    // handler depth at which each running frame loop dispatches
-  std::vector<int> deferred_;     // destroys that arrived while their handler was still running
+  int depth_ = 0;               // handlers running, one inside another
+  std::vector<int> loopBases_;  // handler depth at which each running frame loop dispatches
+  std::vector<int> deferred_;   // destroys that arrived while their handler was still running
 };
 
 }  // namespace tw

@@ -481,7 +481,9 @@ TEST_F(EditRulesTest, DayFieldBecomesAWholeNumberWhenItLosesTheFocus) {
   EXPECT_TRUE(backend.Focus(M(ids::编辑框_日)));
   EXPECT_TRUE(backend.Focus(M(ids::编辑框_时)));
   EXPECT_EQ(TextOf(ids::编辑框_日), "12");
-  frame.WriteProp(M(ids::编辑框_日), prop::kEditText, Value::Str("\x1f" "5"));
+  frame.WriteProp(M(ids::编辑框_日), prop::kEditText,
+                  Value::Str("\x1f"
+                             "5"));
   EXPECT_TRUE(backend.Focus(M(ids::编辑框_日)));
   EXPECT_TRUE(backend.Focus(M(ids::编辑框_时)));
   EXPECT_EQ(TextOf(ids::编辑框_日), "0");

@@ -258,8 +258,7 @@ TEST_F(ReentryDeathTest, AFailureWhileTheReportIsOpenEndsTheProcessAtOnce) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   LoadAndShowMain();
   backend.ScriptMessageBoxAnswer(idb::kOk, 1000);
-  backend.ScriptUser([this] { frame.Fail(err::kNoSuchUnit, "second failure"); },
-                     kStart + 500);
+  backend.ScriptUser([this] { frame.Fail(err::kNoSuchUnit, "second failure"); }, kStart + 500);
   EXPECT_EXIT(frame.ReadProp(C(ids::按钮_IP), prop::kVisible), ::testing::ExitedWithCode(255),
               AllOf(HasSubstr(Gbk("错误代码：1")), Not(HasSubstr("second failure"))));
 }
