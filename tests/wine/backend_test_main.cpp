@@ -27,7 +27,7 @@ struct ControlSearch {
 };
 
 BOOL CALLBACK MatchControl(HWND h, LPARAM lp) {
-  auto* search = reinterpret_cast<ControlSearch*>(lp);
+  auto* search = reinterpret_cast<ControlSearch*>(lp);  // NOLINT(*-int-to-ptr): EnumChildWindows
   if (GetDlgCtrlID(h) != search->id) return TRUE;
   search->found = h;
   return FALSE;
@@ -44,7 +44,7 @@ struct TitleSearch {
 };
 
 BOOL CALLBACK MatchTitle(HWND h, LPARAM lp) {
-  auto* search = reinterpret_cast<TitleSearch*>(lp);
+  auto* search = reinterpret_cast<TitleSearch*>(lp);  // NOLINT(*-int-to-ptr): EnumWindows
   wchar_t cls[64] = {};
   GetClassNameW(h, cls, 64);
   if (std::wstring(cls) != tw::kWindowClass || tw::WindowText(h) != search->title) return TRUE;
