@@ -144,9 +144,8 @@ bool Frame::IsLoaded(int window) const {
 }
 
 bool Frame::LoadWindow(int window, std::optional<int> /*parent*/, bool dialog) {
-  if (WindowRecord* existing = FindWin(window)) {
+  if (IsLoaded(window)) {
     backend_.BringToFront(window);
-    (void)existing;
     return true;
   }
   const WindowLayout* layout = LayoutOf(window);
