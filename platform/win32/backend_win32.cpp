@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "runtime/gbk.h"
-
 namespace tw {
 namespace {
 
@@ -49,15 +47,6 @@ void InsertColumns(HWND list, const std::vector<ColumnLayout>& columns) {
 }  // namespace
 
 Win32Backend* Win32Backend::instance_ = nullptr;
-
-std::wstring Wide(std::string_view gbk) {
-  const std::u16string u = GbkToUtf16(gbk);
-  return std::wstring(u.begin(), u.end());
-}
-
-Text Narrow(std::wstring_view utf16) {
-  return Utf16ToGbk(std::u16string(utf16.begin(), utf16.end()));
-}
 
 HICON IconFromBytes(const Bytes& bytes, int size) {
   // Icon file: a 6-byte header (0, type 1, count) and 16-byte directory entries, each giving

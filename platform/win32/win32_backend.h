@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/win32/wide_text.h"
 #include "ui/backend.h"
 
 namespace tw {
@@ -29,10 +30,6 @@ inline constexpr int kComboDropHeight = 160;
 // Window classes; the smoke test finds the main window by its class as well.
 inline constexpr wchar_t kWindowClass[] = L"TidewellWindow";
 inline constexpr wchar_t kTransparentClass[] = L"TidewellTransparent";
-
-// GBK at the edge: every text that enters or leaves a window goes through these.
-std::wstring Wide(std::string_view gbk);
-Text Narrow(std::wstring_view utf16);
 
 // The whole caption or content of a window.
 std::wstring WindowText(HWND h);
