@@ -189,7 +189,7 @@ bool Win32Backend::BuildWindow(const WindowLayout& layout) {
         if (box == nullptr) continue;
         parent = box->hwnd;
       }
-      if (!CreateUnit(rec, unit, parent)) {
+      if (!CreateUnit(unit, parent)) {
         DestroyWindow(layout.id);
         return false;
       }
@@ -200,7 +200,7 @@ bool Win32Backend::BuildWindow(const WindowLayout& layout) {
   return true;
 }
 
-bool Win32Backend::CreateUnit(WinRec& rec, UnitWin& unit, HWND parent) {
+bool Win32Backend::CreateUnit(UnitWin& unit, HWND parent) {
   const UnitLayout& u = *unit.layout;
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
   if (u.Visible()) style |= WS_VISIBLE;
@@ -311,7 +311,6 @@ bool Win32Backend::CreateUnit(WinRec& rec, UnitWin& unit, HWND parent) {
     default:
       break;
   }
-  (void)rec;
   return true;
 }
 

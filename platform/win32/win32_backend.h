@@ -108,7 +108,7 @@ class Win32Backend final : public Backend {
 
   // Building (backend_win32.cpp).
   static void RegisterClasses();
-  bool CreateUnit(WinRec& rec, UnitWin& unit, HWND parent);
+  bool CreateUnit(UnitWin& unit, HWND parent);
   void StackInStoredOrder(const WinRec& rec);
   // Field of the stored height, drop-down part of at least kComboDropHeight pixels.
   void SizeCombo(HWND combo, int fieldHeight);
@@ -122,7 +122,7 @@ class Win32Backend final : public Backend {
                                    DWORD_PTR data);
   LRESULT OnWindowMessage(int window, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   bool OnCommand(int window, WPARAM wp, LPARAM lp);
-  void OnNotify(int window, HWND hwnd, const NMHDR& hdr);
+  void OnNotify(int window, const NMHDR& hdr);
   LRESULT OnControlColour(int window, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   void OnTrayMessage(int window, LPARAM lp);
 
