@@ -15,15 +15,6 @@ HINSTANCE Instance() {
   return GetModuleHandleW(nullptr);
 }
 
-// The primary monitor's work area, where windows are centred.
-RECT WorkArea() {
-  RECT wa{};
-  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &wa, 0)) {
-    wa = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  }
-  return wa;
-}
-
 DWORD AlignStyle(UnitKind kind, Align align) {
   if (kind == UnitKind::Edit) {
     return align == Align::Center ? ES_CENTER : (align == Align::Right ? ES_RIGHT : ES_LEFT);
@@ -47,6 +38,15 @@ void InsertColumns(HWND list, const std::vector<ColumnLayout>& columns) {
 }  // namespace
 
 Win32Backend* Win32Backend::instance_ = nullptr;
+
+POINT CentredOrigin(int width, int height) {
+  RECT wa{};
+  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &wa, 0)) {
+    wa = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  }
+  return {std::max<LONG>(wa.left, wa.left + (wa.right - wa.left - width) / 2),
+          std::max<LONG>(wa.top, wa.top + (wa.bottom - wa.top - height) / 2)};
+}
 
 HICON IconFromBytes(const Bytes& bytes, int size) {
   // Icon file: a 6-byte header (0, type 1, count) and 16-byte directory entries, each giving
@@ -148,18 +148,12 @@ bool Win32Backend::BuildWindow(const WindowLayout& layout) {
     rec.owner = CreateWindowExW(0, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                 Instance(), nullptr);
   }
-  int x = w.left;
-  int y = w.top;
-  if (layout.centred) {
-    const RECT wa = WorkArea();
-    x = std::max<int>(wa.left, wa.left + (wa.right - wa.left - w.width) / 2);
-    y = std::max<int>(wa.top, wa.top + (wa.bottom - wa.top - w.height) / 2);
-  }
+  const POINT at = layout.centred ? CentredOrigin(w.width, w.height) : POINT{w.left, w.top};
   const std::wstring caption = Wide(w.caption);
   // The window id rides in the creation parameter.
   auto* id = reinterpret_cast<LPVOID>(static_cast<INT_PTR>(layout.id));  // NOLINT(*-int-to-ptr)
-  rec.hwnd = CreateWindowExW(exStyle, kWindowClass, caption.c_str(), style, x, y, w.width, w.height,
-                             rec.owner, nullptr, Instance(), id);
+  rec.hwnd = CreateWindowExW(exStyle, kWindowClass, caption.c_str(), style, at.x, at.y, w.width,
+                             w.height, rec.owner, nullptr, Instance(), id);
   if (rec.hwnd == nullptr) {
     DestroyWindow(layout.id);
     return false;

@@ -34,6 +34,10 @@ inline constexpr wchar_t kTransparentClass[] = L"TidewellTransparent";
 // The whole caption or content of a window.
 std::wstring WindowText(HWND h);
 
+// Where a window of this size sits centred on the primary monitor's work area (never above or
+// left of it).
+POINT CentredOrigin(int width, int height);
+
 // An icon of about `size` pixels from icon-file bytes; null when the bytes hold no usable image.
 HICON IconFromBytes(const Bytes& bytes, int size);
 
