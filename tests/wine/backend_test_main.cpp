@@ -34,8 +34,7 @@ BOOL CALLBACK MatchControl(HWND h, LPARAM lp) {
 }
 
 std::string Utf8(const std::wstring& text) {
-  std::u16string u(text.begin(), text.end());
-  return tw::GbkToUtf8(tw::Utf16ToGbk(u));
+  return tw::GbkToUtf8(tw::Narrow(text));
 }
 
 struct TitleSearch {
