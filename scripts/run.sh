@@ -3,6 +3,9 @@
 # (scripts/wine-env.sh). With a DISPLAY the tool runs there until it ends. Without one it runs in
 # Xvfb for a few seconds, build/screenshot.png shows its window, and then it is stopped.
 #
+# Unless TW_SERVER names a server, the bundled SQL Server simulator answers on 127.0.0.1,14330
+# (login sa / Tidewell#1) for as long as the tool runs.
+#
 # The main window is created hidden and the application shows it; where nothing shows it (the
 # application's start-up not being in place) the smoke-test driver shows it from outside.
 set -euo pipefail
@@ -28,7 +31,14 @@ else
   tw_wine_cmd wine "$exe" &
 fi
 tool=$!
-trap 'kill "$tool" 2>/dev/null || true' INT TERM
+sim=""
+if [ -z "${TW_SERVER:-}" ]; then
+  python3 tests/simulator/tds_sim.py --fixture tests/simulator/fixtures/default.json \
+    --port 14330 --wine-paths >"$PWD/build/simulator-run.log" 2>&1 &
+  sim=$!
+  echo "SQL Server simulator: server 127.0.0.1,14330, login sa, password Tidewell#1"
+fi
+trap 'kill "$tool" $sim 2>/dev/null || true' INT TERM EXIT
 
 sleep 2
 # Shows the main window if it is still hidden (a no-op once the application shows it itself).

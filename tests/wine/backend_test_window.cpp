@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include "runtime/gbk.h"
 #include "tests/wine/backend_test.h"
@@ -121,7 +122,16 @@ void TestWindowEvents(Rig& rig) {
     EXPECT(events[i].handler == Handler::TrayAction);
     EXPECT_EQ(events[i].args.empty() ? -1 : events[i].args[0].Integer(), want[i]);
   }
-  SendMessageW(main, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);  // re-adds the icon
+  // A restarted shell has forgotten the icon; its "TaskbarCreated" broadcast brings it back,
+  // which a modify of the shell's icon then proves.
+  NOTIFYICONDATAW probe{};
+  probe.cbSize = sizeof(probe);
+  probe.hWnd = main;
+  probe.uID = tw::kTrayIconId;
+  EXPECT(Shell_NotifyIconW(NIM_DELETE, &probe));
+  EXPECT(!Shell_NotifyIconW(NIM_MODIFY, &probe));
+  SendMessageW(main, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT(Shell_NotifyIconW(NIM_MODIFY, &probe));
   f.SetTrayIcon(tw::kMainWindow, Value::Blob({1, 2, 3}), {});           // no icon: removed
   f.SetTrayIcon(tw::kMainWindow, Value::Blob({}), {});
 
