@@ -132,7 +132,7 @@ void TestWindowEvents(Rig& rig) {
   EXPECT(!Shell_NotifyIconW(NIM_MODIFY, &probe));
   SendMessageW(main, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   EXPECT(Shell_NotifyIconW(NIM_MODIFY, &probe));
-  f.SetTrayIcon(tw::kMainWindow, Value::Blob({1, 2, 3}), {});           // no icon: removed
+  f.SetTrayIcon(tw::kMainWindow, Value::Blob({1, 2, 3}), {});  // no icon: removed
   f.SetTrayIcon(tw::kMainWindow, Value::Blob({}), {});
 
   // Close requests: the handler keeps the window.
