@@ -28,15 +28,14 @@ struct ControlSearch {
 };
 
 BOOL CALLBACK MatchControl(HWND h, LPARAM lp) {
-  auto* search = reinterpret_cast<ControlSearch*>(lp);
+  auto* search = reinterpret_cast<ControlSearch*>(lp);  // NOLINT(*-int-to-ptr): EnumChildWindows
   if (GetDlgCtrlID(h) != search->id) return TRUE;
   search->found = h;
   return FALSE;
 }
 
 std::string Utf8(const std::wstring& text) {
-  std::u16string u(text.begin(), text.end());
-  return tw::GbkToUtf8(tw::Utf16ToGbk(u));
+  return tw::GbkToUtf8(tw::Narrow(text));
 }
 
 struct TitleSearch {
@@ -45,7 +44,7 @@ struct TitleSearch {
 };
 
 BOOL CALLBACK MatchTitle(HWND h, LPARAM lp) {
-  auto* search = reinterpret_cast<TitleSearch*>(lp);
+  auto* search = reinterpret_cast<TitleSearch*>(lp);  // NOLINT(*-int-to-ptr): EnumWindows
   wchar_t cls[64] = {};
   GetClassNameW(h, cls, 64);
   if (std::wstring(cls) != tw::kWindowClass || tw::WindowText(h) != search->title) return TRUE;

@@ -25,7 +25,7 @@ struct BoxSearch {
 };
 
 BOOL CALLBACK MatchBox(HWND h, LPARAM lp) {
-  auto* search = reinterpret_cast<BoxSearch*>(lp);
+  auto* search = reinterpret_cast<BoxSearch*>(lp);  // NOLINT(*-int-to-ptr): EnumWindows
   DWORD pid = 0;
   GetWindowThreadProcessId(h, &pid);
   wchar_t cls[32] = {};

@@ -22,7 +22,7 @@ long long Read(Rig& rig, int unit, int number) {
   return rig.frame().ReadProp(Rig::U(unit), number).Integer();
 }
 
-void Write(Rig& rig, int unit, int number, Value v) {
+void Write(Rig& rig, int unit, int number, const Value& v) {
   rig.frame().WriteProp(Rig::U(unit), number, v);
 }
 
