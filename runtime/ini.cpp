@@ -95,8 +95,11 @@ bool IsBlankLine(std::string_view line) {
   return SkipLeadingBlanks(line).empty();
 }
 
-// Lines [first, last) of the first section called `section`; first == 0 when there is none
-// (a section body never starts at line 0, the header comes before it).
+std::string_view LineText(std::string_view c, const Line& l) {
+  return c.substr(l.begin, l.end - l.begin);
+}
+
+// A section: its header line and the lines [first, last) of its body.
 struct Range {
   std::size_t header = 0;
   std::size_t first = 0;
@@ -106,21 +109,13 @@ struct Range {
 std::optional<Range> FindSection(std::string_view c, const std::vector<Line>& lines,
                                  std::string_view section, Charset cs, std::size_t from = 0) {
   for (std::size_t i = from; i < lines.size(); ++i) {
-    const auto name = HeaderName(c.substr(lines[i].begin, lines[i].end - lines[i].begin), cs);
+    const auto name = HeaderName(LineText(c, lines[i]), cs);
     if (!name || !NamesEqual(*name, section, cs)) continue;
     Range r{i, i + 1, i + 1};
-    while (
-        r.last < lines.size() &&
-        !HeaderName(c.substr(lines[r.last].begin, lines[r.last].end - lines[r.last].begin), cs)) {
-      ++r.last;
-    }
+    while (r.last < lines.size() && !HeaderName(LineText(c, lines[r.last]), cs)) ++r.last;
     return r;
   }
   return std::nullopt;
-}
-
-std::string_view LineText(std::string_view c, const Line& l) {
-  return c.substr(l.begin, l.end - l.begin);
 }
 
 // A line that holds a key: where it is, where its value starts, and whether the key is surely

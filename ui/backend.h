@@ -49,7 +49,7 @@ class Backend {
   virtual ~Backend() = default;
   virtual void Attach(EventSink* sink) = 0;
 
-  // Windows. CreateWindow builds the window hidden with all its units (group boxes as parents,
+  // Windows. BuildWindow builds the window hidden with all its units (group boxes as parents,
   // stacking in stored order, visible units shown); the frame shows the window afterwards.
   virtual bool BuildWindow(const WindowLayout& layout) = 0;
   virtual void DestroyWindow(int window) = 0;  // also removes its tray icon and stops its timers
@@ -93,9 +93,9 @@ class Backend {
   // Timers: (re)start with the interval, 0 stops. Ticks come back as Raise(timer, 0).
   virtual void SetTimer(UnitRef timer, int intervalMs) = 0;
 
-  // Message loop. PumpOne dispatches one message, waiting for one when `wait`; returns false
-  // when the message is the quit request (consumed when `wait`, left queued otherwise) or, with
-  // `wait` false, when nothing is pending.
+  // Message loop. PumpOne dispatches one message, waiting for one when `wait`; answers Quit
+  // for the quit request (consumed when `wait`, left queued otherwise) and Idle when nothing is
+  // pending without `wait`, or when nothing can ever arrive with it.
   enum class Pump { Dispatched, Idle, Quit };
   virtual Pump PumpOne(bool wait) = 0;
   virtual void PostQuit() = 0;

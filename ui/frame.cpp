@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <exception>
+#include <new>
+#include <string>
 
 #include "runtime/gbk.h"
 #include "runtime/text.h"
@@ -59,21 +60,23 @@ PropType TypeOf(UnitKind kind, int number) {
   }
 }
 
-int PlatformButtonToResult(int id) {
-  // IDOK 1 ... IDNO 7 map to 0 ... 6.
-  return (id >= 1 && id <= 7) ? id - 1 : mb::kCancel;
+// What a close handler's result means: no value at all lets the window close, as when nothing
+// is bound; a value closes it only when it is true (a number counts as true when not 0).
+bool CloseAllowed(const Value& r) {
+  if (r.IsAbsent()) return true;
+  if (r.kind() == ValueKind::Bool) return r.AsBool();
+  if (r.IsIntegral()) return r.Integer() != 0;
+  if (r.IsNumeric()) return r.Real() != 0.0;
+  return false;
 }
 
-// Cuts a GBK text to at most `limit` bytes without splitting a double-byte character.
-Text CutText(const Text& t, std::size_t limit) {
-  std::size_t i = 0;
-  while (i < t.size()) {
-    // 0x80 is a character of its own (the euro sign); double-byte characters lead with 0x81+.
-    const std::size_t step = (static_cast<unsigned char>(t[i]) >= 0x81 && i + 1 < t.size()) ? 2 : 1;
-    if (i + step > limit) break;
-    i += step;
+// An exception's own description, kept to printable ASCII: it is not known to be GBK.
+Text Describe(const char* what) {
+  Text out;
+  for (const char* p = what; p != nullptr && *p != '\0' && out.size() < 200; ++p) {
+    if (*p >= 0x20 && *p < 0x7F) out.push_back(*p);
   }
-  return t.substr(0, i);
+  return out;
 }
 
 }  // namespace
@@ -85,11 +88,8 @@ Frame::Frame(Backend& backend) : backend_(backend), previous_(g_current) {
 }
 
 Frame::~Frame() {
-  for (auto it = windows_.begin(); it != windows_.end();) {
-    const int id = it->first;
-    ++it;
-    DestroyNow(id);
-  }
+  // Destroying a window takes the windows it owns with it.
+  while (!windows_.empty()) DestroyNow(windows_.begin()->first);
   g_current = previous_;
   SetCurrentPump(previous_);
 }
@@ -111,22 +111,36 @@ void Frame::RegisterUnitKind(UnitKind kind, UnitFactory factory) {
 }
 
 int Frame::Run() {
-  if (!LoadWindow(kMainWindow)) Fail(err::kStartWindow, Gbk("载入启动窗口失败"));
+  // The start window's units (database objects) are made here, outside any handler: what they
+  // throw is reported the same way.
+  Guard([this] {
+    if (!LoadWindow(kMainWindow)) Fail(err::kStartWindow, Gbk("载入启动窗口失败"));
+    return Value{};
+  });
   if (!windows_.empty()) RunLoop([this] { return quitSeen_; });
-  if (endRoutine_) endRoutine_();
+  if (endRoutine_) {
+    CallHandler([this] {
+      endRoutine_();
+      return Value{};
+    });
+  }
   return 0;
 }
 
 void Frame::RunLoop(const std::function<bool()>& done) {
+  // Messages of this loop are handled at the depth it was entered at; a destroy that arrives
+  // deeper, inside a handler that pumps, waits for that handler.
+  loopBases_.push_back(depth_);
   while (!done()) {
     Backend::Pump r = backend_.PumpOne(false);
     if (r == Backend::Pump::Idle) r = backend_.PumpOne(true);
     // A backend that can never receive another message answers Idle even when asked to wait.
     if (r == Backend::Pump::Quit || r == Backend::Pump::Idle) {
       quitSeen_ = true;
-      return;
+      break;
     }
   }
+  loopBases_.pop_back();
 }
 
 void Frame::DispatchPending() {
@@ -143,16 +157,22 @@ bool Frame::IsLoaded(int window) const {
   return windows_.count(window) != 0;
 }
 
-bool Frame::LoadWindow(int window, std::optional<int> /*parent*/, bool dialog) {
-  if (WindowRecord* existing = FindWin(window)) {
+bool Frame::LoadWindow(int window, std::optional<int> parent, bool dialog) {
+  if (IsLoaded(window)) {
     backend_.BringToFront(window);
-    (void)existing;
     return true;
   }
   const WindowLayout* layout = LayoutOf(window);
   if (layout == nullptr) return false;
   WindowRecord& rec = windows_[window];
   rec.layout = layout;
+  // As with the platform's owned windows, a window goes when the window it belongs to goes: a
+  // dialog's loop then ends instead of running on for a window that is no longer there.
+  if (parent && *parent != window && IsLoaded(*parent)) {
+    rec.owner = *parent;
+  } else if (dialog && window != kMainWindow && IsLoaded(kMainWindow)) {
+    rec.owner = kMainWindow;
+  }
   for (const UnitLayout& u : layout->units) {
     UnitRecord& ur = rec.units[u.id];
     ur.layout = &u;
@@ -173,25 +193,26 @@ bool Frame::LoadWindow(int window, std::optional<int> /*parent*/, bool dialog) {
   if (!IsLoaded(window)) return true;  // the start-up handler may have destroyed it
   if (layout->Window().Visible())
     backend_.SetProperty({window, window}, prop::kVisible, Value::Bool(true));
-  if (dialog) {
-    std::vector<int> disabled;
-    for (auto& [id, other] : windows_) {
-      if (id == window) continue;
-      const Value was =
-          backend_.GetProperty({id, id}, prop::kDisabled).value_or(Value::Bool(false));
-      if (!was.AsBool()) {
-        backend_.SetProperty({id, id}, prop::kDisabled, Value::Bool(true));
-        disabled.push_back(id);
-      }
+  if (!dialog) return true;
+  std::vector<int> disabled;
+  for (auto& [id, other] : windows_) {
+    if (id == window) continue;
+    const Value was = backend_.GetProperty({id, id}, prop::kDisabled).value_or(Value::Bool(false));
+    if (!was.AsBool()) {
+      backend_.SetProperty({id, id}, prop::kDisabled, Value::Bool(true));
+      disabled.push_back(id);
     }
-    RunLoop([this, window] { return !IsLoaded(window) || quitSeen_; });
-    for (int id : disabled) {
-      if (IsLoaded(id)) backend_.SetProperty({id, id}, prop::kDisabled, Value::Bool(false));
-    }
-    if (quitSeen_) backend_.PostQuit();  // let the outer loop see the quit as well
-    quitSeen_ = false;
   }
-  return true;
+  RunLoop([this, window] { return !IsLoaded(window) || quitSeen_; });
+  // A quit request ended the loop with the dialog still open: it does not outlive its loop.
+  const bool cutShort = IsLoaded(window);
+  if (cutShort) DestroyNow(window);
+  for (int id : disabled) {
+    if (IsLoaded(id)) backend_.SetProperty({id, id}, prop::kDisabled, Value::Bool(false));
+  }
+  if (quitSeen_) backend_.PostQuit();  // let the outer loop see the quit as well
+  quitSeen_ = false;
+  return !cutShort;
 }
 
 void Frame::DestroyWindow(int window, bool immediately) {
@@ -201,18 +222,62 @@ void Frame::DestroyWindow(int window, bool immediately) {
     DestroyNow(window);
     return;
   }
-  if (!rec->destroyPending) {
-    rec->destroyPending = true;
-    backend_.PostDestroy(window);
+  if (rec->destroyPending) {
+    // Asked again from an outer handler: that one has to return as well.
+    rec->requestDepth = std::min(rec->requestDepth, depth_);
+    return;
+  }
+  rec->destroyPending = true;
+  rec->requestDepth = depth_;
+  backend_.PostDestroy(window);
+}
+
+bool Frame::MayDestroyNow(const WindowRecord& rec) const {
+  // Only a loop dispatching at its own level with the requesting handler returned: a handler
+  // that pumps (a pause, a message box, a menu, a dialog) keeps the window it still works on.
+  return depth_ == LoopBase() && (rec.requestDepth == 0 || depth_ < rec.requestDepth);
+}
+
+void Frame::DeferDestroy(int window) {
+  if (std::find(deferred_.begin(), deferred_.end(), window) == deferred_.end())
+    deferred_.push_back(window);
+}
+
+void Frame::RepostDeferred() {
+  for (auto it = deferred_.begin(); it != deferred_.end();) {
+    const WindowRecord* rec = FindWin(*it);
+    if (rec == nullptr || !rec->destroyPending) {
+      it = deferred_.erase(it);
+    } else if (MayDestroyNow(*rec)) {
+      backend_.PostDestroy(*it);  // carried out when the loop takes the message
+      it = deferred_.erase(it);
+    } else {
+      ++it;
+    }
   }
 }
 
 void Frame::DestroyPosted(int window) {
-  if (WindowRecord* rec = FindWin(window); rec != nullptr && rec->destroyPending)
-    DestroyNow(window);
+  if (failing_) return;
+  Guard([this, window] {
+    const WindowRecord* rec = FindWin(window);
+    if (rec == nullptr || !rec->destroyPending) return Value{};
+    if (MayDestroyNow(*rec)) {
+      DestroyNow(window);
+    } else {
+      DeferDestroy(window);
+    }
+    return Value{};
+  });
 }
 
 void Frame::DestroyNow(int window) {
+  if (!IsLoaded(window)) return;
+  std::vector<int> owned;
+  for (const auto& [id, rec] : windows_) {
+    if (rec.owner == window) owned.push_back(id);
+  }
+  for (int id : owned) DestroyNow(id);
   auto it = windows_.find(window);
   if (it == windows_.end()) return;
   for (auto& [id, unit] : it->second.units) {
@@ -220,15 +285,27 @@ void Frame::DestroyNow(int window) {
   }
   backend_.DestroyWindow(window);
   windows_.erase(it);  // unit objects (database connections) close here
+  std::erase(deferred_, window);
   if (windows_.empty()) backend_.PostQuit();
 }
 
 void Frame::CloseRequested(int window) {
-  WindowRecord* rec = FindWin(window);
-  if (rec == nullptr) return;
-  const Value r = Raise({window, window}, event::kCloseRequest, {});
-  if (r.kind() == ValueKind::Bool && !r.AsBool()) return;
-  DestroyNow(window);
+  if (failing_) return;
+  Guard([this, window] {
+    if (!IsLoaded(window)) return Value{};
+    const Value r = Raise({window, window}, event::kCloseRequest, {});
+    WindowRecord* rec = FindWin(window);  // the handler may have destroyed it itself
+    if (rec == nullptr || !CloseAllowed(r)) return Value{};
+    if (depth_ == LoopBase()) {
+      DestroyNow(window);
+    } else if (!rec->destroyPending) {
+      // The request came through a handler's pause: the window goes once that handler is done.
+      rec->destroyPending = true;
+      rec->requestDepth = 0;
+      DeferDestroy(window);
+    }
+    return Value{};
+  });
 }
 
 Frame::UnitRecord& Frame::Lookup(UnitRef unit, int notLoadedCode, const char* notLoadedMessage) {
@@ -326,6 +403,7 @@ Value Frame::CallMethod(UnitRef unit, int method, const std::vector<Value>& args
 }
 
 Value Frame::Raise(UnitRef unit, int number, std::vector<Value> args) {
+  if (failing_) return Value{};
   WindowRecord* w = FindWin(unit.window);
   if (w == nullptr) Fail(err::kEventUnitNotFound, Gbk("未找到引发事件的窗口组件"));
   auto it = w->units.find(unit.unit);
@@ -333,142 +411,78 @@ Value Frame::Raise(UnitRef unit, int number, std::vector<Value> args) {
   if (it->second.layout == nullptr) Fail(err::kEventUnitInvalid, Gbk("引发事件的窗口组件无效"));
   for (const EventBinding& b : it->second.layout->events) {
     if (b.event != number) continue;
-    const HandlerFn& fn = handlers_[static_cast<std::size_t>(b.handler)];
-    if (fn) return fn(args);
+    // A copy: the handler may rebind its own slot while it runs.
+    HandlerFn fn = handlers_[static_cast<std::size_t>(b.handler)];
+    if (fn) return CallHandler([&fn, &args] { return fn(args); });
   }
   return Value{};
 }
 
+Value Frame::CallHandler(const std::function<Value()>& fn) {
+  ++depth_;
+  Value r = Guard(fn);
+  --depth_;
+  RepostDeferred();
+  return r;
+}
+
+Value Frame::Guard(const std::function<Value()>& fn) {
+  // Nothing may unwind into the window system's dispatch: an escaping exception is a run-time
+  // error like any other.
+  try {
+    return fn();
+  } catch (const std::bad_alloc&) {
+    FailOutOfMemory(0);
+  } catch (const std::exception& e) {
+    Fail(err::kUnhandledException,
+         Gbk("事件处理子程序中发生了未处理的异常：") + Describe(e.what()));
+  } catch (...) {
+    Fail(err::kUnhandledException, Gbk("事件处理子程序中发生了未处理的异常"));
+  }
+}
+
 void Frame::MenuCommand(int window, int command) {
-  WindowRecord* w = FindWin(window);
-  if (w == nullptr) return;
-  int position = kFirstMenuCommand;
-  for (const UnitLayout& u : w->layout->units) {
-    if (u.kind != UnitKind::Menu) continue;
-    if (position++ == command) {
-      Raise({window, u.id}, event::kMenuSelected, {});
-      return;
+  if (failing_) return;
+  Guard([this, window, command] {
+    WindowRecord* w = FindWin(window);
+    if (w == nullptr) return Value{};
+    int position = kFirstMenuCommand;
+    for (const UnitLayout& u : w->layout->units) {
+      if (u.kind != UnitKind::Menu) continue;
+      if (position++ == command) {
+        Raise({window, u.id}, event::kMenuSelected, {});
+        break;
+      }
     }
-  }
-}
-
-int Frame::MsgBox(const Value& text, int style, const Value& title, const Value& owner) {
-  const Text shown = text.IsText() ? text.AsText() : ToText(text);
-  const Text heading = title.IsAbsent() ? Gbk("信息：") : ToText(title);
-  if ((style & 0x1000) == 0) style |= 0x2000;
-  std::optional<int> ownerWindow;
-  if (owner.IsUnit() && IsLoaded(owner.AsUnit().window)) ownerWindow = owner.AsUnit().window;
-  return PlatformButtonToResult(backend_.MsgBox(shown, style, heading, ownerWindow));
-}
-
-bool Frame::BuildPopup(int window, int menuUnit, std::vector<PopupItem>& items) {
-  WindowRecord* w = FindWin(window);
-  if (w == nullptr) Fail(err::kWindowNotLoaded, Gbk("未载入欲访问窗口组件所在的窗口"));
-  // Command numbers count every menu unit of the window, hidden ones included, so that a
-  // chosen number maps back to its unit.
-  int position = kFirstMenuCommand;
-  bool inMenu = false;
-  bool found = false;
-  for (const UnitLayout& u : w->layout->units) {
-    if (u.kind != UnitKind::Menu) continue;
-    const int command = position++;
-    if (u.menuLevel == 0) {
-      if (inMenu) break;
-      inMenu = (u.id == menuUnit);
-      found = found || inMenu;
-      continue;
-    }
-    if (!inMenu) continue;
-    const UnitRecord& rec = w->units[u.id];
-    if (!rec.stored.at(prop::kVisible).AsBool()) continue;
-    items.push_back({command, u.caption, rec.stored.at(prop::kDisabled).AsBool(),
-                     (u.menuFlags & kMenuChecked) != 0});
-  }
-  return found;  // false: the menu does not belong to this window
-}
-
-void Frame::PopupMenu(int window, int menuUnit, std::optional<int> x, std::optional<int> y) {
-  std::vector<PopupItem> items;
-  if (BuildPopup(window, menuUnit, items)) backend_.PopupMenu(window, items, x, y, false);
-}
-
-void Frame::PopupTrayMenu(int window, int menuUnit) {
-  std::vector<PopupItem> items;
-  if (BuildPopup(window, menuUnit, items)) backend_.PopupMenu(window, items, {}, {}, true);
-}
-
-Text Frame::ComboItemText(UnitRef combo, int index) {
-  LookupForCommand(combo);
-  return backend_.ComboItemText(combo, index);
-}
-
-int Frame::ComboAddItem(UnitRef combo, const Text& text, std::optional<std::int64_t> data) {
-  LookupForCommand(combo);
-  return backend_.ComboAddItem(combo, text, data.value_or(0));
-}
-
-void Frame::ComboClear(UnitRef combo) {
-  LookupForCommand(combo);
-  backend_.ComboClear(combo);
-}
-
-int Frame::ComboSelectText(UnitRef combo, const Text& prefix) {
-  LookupForCommand(combo);
-  return backend_.ComboSelectText(combo, prefix);
-}
-
-void Frame::SetTrayIcon(int window, const Value& icon, const Value& tooltip) {
-  LookupForCommand({window, window});
-  Bytes bytes = icon.AsBytes();
-  if (icon.IsText() && !icon.AsText().empty()) {
-    std::ifstream in(icon.AsText(), std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  backend_.SetTrayIcon(window, bytes, CutText(tooltip.AsText(), 62));
-}
-
-Text Frame::ListCellText(UnitRef list, int row, std::optional<int> column) {
-  LookupForCommand(list);
-  return backend_.ListCellText(list, row, column.value_or(0));
-}
-
-void Frame::ListSetCellText(UnitRef list, int row, std::optional<int> column, const Text& text) {
-  LookupForCommand(list);
-  backend_.ListSetCellText(list, row, column.value_or(0), text);
-}
-
-int Frame::ListCheckState(UnitRef list, int row) {
-  LookupForCommand(list);
-  return backend_.ListCheckState(list, row);
-}
-
-void Frame::ListSetCheckState(UnitRef list, int row, std::optional<int> state) {
-  LookupForCommand(list);
-  // State image = state + 1; below -1 counts as -1, and an absent state removes the box.
-  const int image = state ? std::max(*state, -1) + 1 : 0;
-  backend_.ListSetCheckState(list, row, image);
-}
-
-int Frame::ListRowCount(UnitRef list) {
-  LookupForCommand(list);
-  return backend_.ListRowCount(list);
-}
-
-int Frame::ListInsertRow(UnitRef list, const ListInsert& row) {
-  LookupForCommand(list);
-  return backend_.ListInsertRow(list, row);
-}
-
-void Frame::ListDeleteAll(UnitRef list) {
-  LookupForCommand(list);
-  backend_.ListDeleteAll(list);
+    return Value{};
+  });
 }
 
 void Frame::Fail(int code, const Text& message) {
-  const Text report =
-      Gbk("运行时出错!\r\n\r\n错误代码：") + std::to_string(code) + Gbk("\r\n错误信息：") + message;
+  // A failure while the report is up (it runs a loop of its own) ends the process at once, so
+  // reports never stack.
+  if (failing_) std::_Exit(-1);
+  failing_ = true;
+  for (const auto& [id, rec] : windows_) {
+    for (const auto& [unitId, unit] : rec.units) {
+      if (unit.layout->kind == UnitKind::Timer) backend_.SetTimer({id, unitId}, 0);
+    }
+  }
+  Text report;
+  try {
+    report = Gbk("运行时出错!\r\n\r\n错误代码：") + std::to_string(code) + Gbk("\r\n错误信息：") +
+             message;
+  } catch (...) {
+    std::_Exit(-1);  // not even the report fits in memory
+  }
   backend_.Fatal(report, Gbk("运行时出错!"));
   std::abort();  // a backend's Fatal never returns; the compiler cannot see that through the call
+}
+
+void Frame::FailOutOfMemory(std::size_t bytes) {
+  char count[32];
+  std::snprintf(count, sizeof count, "%zu", bytes);
+  Fail(err::kOutOfMemory, Gbk("分配 ") + count + Gbk(" 字节内存失败!"));
 }
 
 }  // namespace tw

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -43,6 +44,7 @@ inline constexpr int kNotNumeric = 8;
 inline constexpr int kWrongType = 9;
 inline constexpr int kStartWindow = 10;
 inline constexpr int kOutOfMemory = 11;
+inline constexpr int kUnhandledException = 12;
 }  // namespace err
 
 class Frame final : public EventSink, public MessagePump {
@@ -63,7 +65,13 @@ class Frame final : public EventSink, public MessagePump {
   // end-of-program routine. Returns the process exit code.
   int Run();
 
+  // A window loaded with a parent, and a dialog (owned by the main window when no parent is
+  // given), is owned by that window and destroyed before it. A dialog returns false when a quit
+  // request ended its loop before it was closed; it is destroyed then.
   bool LoadWindow(int window, std::optional<int> parent = {}, bool dialog = false);
+  // Without `immediately` the window goes once the handler that asked for it has returned and
+  // the message loop runs again; pumping inside that handler (a pause, a message box, a menu)
+  // does not destroy it.
   void DestroyWindow(int window, bool immediately = false);
   bool IsLoaded(int window) const;
 
@@ -95,7 +103,12 @@ class Frame final : public EventSink, public MessagePump {
   void ListDeleteAll(UnitRef list);
 
   // Shows "运行时出错!" with the code and message and ends the process with exit code -1.
+  // From the moment of the failure no timer ticks and no handler runs, even though the report's
+  // own loop keeps dispatching; a failure during the report ends the process at once.
   [[noreturn]] void Fail(int code, const Text& message);
+  // The report of a failed allocation of `bytes` (0 when the size is not known).
+  [[noreturn]] void FailOutOfMemory(std::size_t bytes);
+  bool Failing() const { return failing_; }
 
   Backend& backend() { return backend_; }
 
@@ -120,7 +133,9 @@ class Frame final : public EventSink, public MessagePump {
   struct WindowRecord {
     const WindowLayout* layout = nullptr;
     std::map<int, UnitRecord> units;
+    int owner = 0;  // the window this one is destroyed with; 0 none
     bool destroyPending = false;
+    int requestDepth = 0;  // handler depth of the destroy request; 0 outside any handler
   };
 
   WindowRecord* FindWin(int window);
@@ -128,6 +143,14 @@ class Frame final : public EventSink, public MessagePump {
   UnitRecord& LookupForCommand(UnitRef unit);
   void RunLoop(const std::function<bool()>& done);
   void DestroyNow(int window);
+  // Runs code that may throw (handlers, unit factories), turning an escaping exception into
+  // the run-time error report; CallHandler runs a handler one level deeper.
+  Value Guard(const std::function<Value()>& fn);
+  Value CallHandler(const std::function<Value()>& fn);
+  int LoopBase() const { return loopBases_.empty() ? 0 : loopBases_.back(); }
+  bool MayDestroyNow(const WindowRecord& rec) const;
+  void DeferDestroy(int window);
+  void RepostDeferred();
   bool BuildPopup(int window, int menuUnit, std::vector<PopupItem>& items);
   Value Normalize(const UnitRecord& rec, int number, const Value& value);
 
@@ -138,6 +161,10 @@ class Frame final : public EventSink, public MessagePump {
   std::function<void()> endRoutine_;
   std::map<int, WindowRecord> windows_;
   bool quitSeen_ = false;
+  bool failing_ = false;
+  int depth_ = 0;               // handlers running, one inside another
+  std::vector<int> loopBases_;  // handler depth at which each running frame loop dispatches
+  std::vector<int> deferred_;   // destroys that arrived while their handler was still running
 };
 
 }  // namespace tw

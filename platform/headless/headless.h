@@ -139,6 +139,8 @@ class HeadlessBackend final : public Backend {
   // refused by the field's input rules (the others still take effect).
   bool Type(UnitRef edit, std::string_view text);
   bool ChooseComboItem(UnitRef combo, int index);
+  // A click on a row's check box. Left toggles it; Double toggles it once and reports twice;
+  // Right leaves it as it is, raises the right-click event and then reports the unchanged state.
   bool ToggleRowCheck(UnitRef list, int row, MouseButton button = MouseButton::Left);
   bool SelectRow(UnitRef list, int row);
   // A right click in the list, on `row` when given (which selects it).
@@ -151,8 +153,10 @@ class HeadlessBackend final : public Backend {
   void SetCursorPos(int x, int y) { cursor_ = {x, y}; }
 
   // ---- Scripts.
-  // Answers for the next message boxes, as platform button ids. A box may stay open for
-  // `openMs` of virtual time, running timers and messages meanwhile, as a real one does.
+  // Answers for the next message boxes (the run-time error report included), as platform button
+  // ids. An open box dispatches the messages already queued and the timers already due; one
+  // may stay open for `openMs` of virtual time, running timers, messages and the user's
+  // scripted actions meanwhile, as a real one does.
   void ScriptMessageBoxAnswers(std::initializer_list<int> buttons);
   void ScriptMessageBoxAnswer(int button, int openMs = 0);
   void ScriptMenuChoice(MenuChoice choice);
@@ -252,6 +256,7 @@ class HeadlessBackend final : public Backend {
   enum class Advance { Nothing, Clock, Action };
   Advance AdvanceToNextEvent(std::uint64_t limit);
   void Drain();
+  void RunOpenBox(int openMs);
 
   // Input helpers.
   bool CoveredOrUnusable(UnitRef unit, int x, int y) const;

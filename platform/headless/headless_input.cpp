@@ -16,11 +16,11 @@ bool TakesFocus(UnitKind k) {
          k == UnitKind::Edit || k == UnitKind::Combo || k == UnitKind::ListView;
 }
 
-// The whole number a text denotes: blanks skipped, an optional sign, then the digits up to the
-// first other character, clamped to 32 bits.
+// The whole number a text denotes: leading blanks (space and the controls tab to carriage return)
+// skipped, an optional sign, then the digits up to the first other character, clamped to 32 bits.
 Text WholeNumber(const Text& t) {
   std::size_t i = 0;
-  while (i < t.size() && (t[i] == ' ' || t[i] == '\t')) ++i;
+  while (i < t.size() && (t[i] == ' ' || (t[i] >= '\t' && t[i] <= '\r'))) ++i;
   bool negative = false;
   if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
   long long v = 0;
@@ -225,14 +225,19 @@ bool HeadlessBackend::ToggleRowCheck(UnitRef list, int row, MouseButton button) 
     MoveFocus(list);
     Row* hit = FindRow(list, row);
     if (hit == nullptr) return;
-    hit->stateImage = hit->stateImage == 2 ? 1 : 2;
-    // The list tells itself about the toggle by a posted message and raises the event when it
+    // As the platform's list does: a right click leaves the box as it is, and a double click
+    // toggles it once but reports twice (for the click and for the double click).
+    if (button != MouseButton::Right) hit->stateImage = hit->stateImage == 2 ? 1 : 2;
+    // The list tells itself about the click by a posted message and raises the event when it
     // arrives, with the state of that moment.
-    Post(list.window, [this, list, row] {
-      if (sink_ == nullptr || FindRow(list, row) == nullptr) return;
-      sink_->Raise(list, event::kListCheckToggled,
-                   {Value::Int(row), Value::Int(ListCheckState(list, row))});
-    });
+    const int reports = button == MouseButton::Double ? 2 : 1;
+    for (int i = 0; i < reports; ++i) {
+      Post(list.window, [this, list, row] {
+        if (sink_ == nullptr || FindRow(list, row) == nullptr) return;
+        sink_->Raise(list, event::kListCheckToggled,
+                     {Value::Int(row), Value::Int(ListCheckState(list, row))});
+      });
+    }
     if (button == MouseButton::Right && sink_ != nullptr)
       sink_->Raise(list, event::kListRightClick, {});
   });

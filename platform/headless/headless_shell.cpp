@@ -1,6 +1,7 @@
 // Headless message boxes, pop-up menus, the notification-area icon and the run-time error
 // report. Boxes and menus are recorded and answered from the test's scripts; with no script a
-// box takes its first button and a menu is dismissed, and the record says so.
+// box takes its first button and a menu is dismissed, and the record says so. While open, each
+// dispatches what is queued, as the platform's modal loops do.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -68,9 +69,18 @@ int HeadlessBackend::MsgBox(const Text& text, int style, const Text& title,
   }
   const std::size_t index = msgBoxes_.size();
   msgBoxes_.push_back(rec);
-  // While the box is open its own loop keeps dispatching messages and timer ticks.
-  if (openMs > 0) RunFor(openMs);
+  RunOpenBox(openMs);
   return msgBoxes_[index].answer;
+}
+
+void HeadlessBackend::RunOpenBox(int openMs) {
+  // A box's own loop keeps dispatching: what is already queued and due is handled however
+  // quickly the user answers, and a box left open for a while runs timers meanwhile.
+  if (openMs > 0) {
+    RunFor(openMs);
+  } else {
+    Drain();
+  }
 }
 
 void HeadlessBackend::ScriptMenuChoice(MenuChoice choice) {
@@ -113,6 +123,8 @@ void HeadlessBackend::PopupMenu(int window, const std::vector<PopupItem>& items,
     }
   }
   menus_.push_back(rec);
+  // The menu's own loop dispatches what is queued while it is open; the choice comes after.
+  Drain();
   if (rec.chosen != 0) {
     const int command = rec.chosen;
     Post(window, [this, window, command] {
@@ -151,6 +163,15 @@ void HeadlessBackend::Fatal(const Text& text, const Text& title) {
   // copy for whoever reads the test log.
   std::fprintf(stderr, "%s\n%s\n", title.c_str(), text.c_str());
   std::fprintf(stderr, "[%s]\n%s\n", GbkToUtf8(title).c_str(), GbkToUtf8(text).c_str());
+  std::fflush(stderr);
+  // The report is a message box like any other: its loop runs until the user closes it (for
+  // the time a test scripts), and the process ends after that.
+  int openMs = 0;
+  if (!msgBoxScript_.empty()) {
+    openMs = msgBoxScript_.front().openMs;
+    msgBoxScript_.pop_front();
+  }
+  RunOpenBox(openMs);
   std::fflush(stderr);
   std::exit(-1);
 }

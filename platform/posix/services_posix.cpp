@@ -24,6 +24,17 @@
 #include "runtime/gbk.h"
 
 namespace tw::platform {
+namespace {
+
+// The directory part of an OS path: "." without one, "/" for a file in the root.
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
 namespace posix {
 
 ReadStatus ReadFile(const std::string& path, std::string& out) {
@@ -59,12 +70,6 @@ bool WriteAll(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace
@@ -232,10 +237,8 @@ bool ReplaceWholeFile(std::string_view path, std::string_view bytes) {
 
 std::optional<FoundEntry> FindFirst(std::string_view path) {
   const std::string os = OsPath(path);
-  const auto slash = os.rfind('/');
-  const std::string dir =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : os.substr(0, slash));
-  const std::string pattern = slash == std::string::npos ? os : os.substr(slash + 1);
+  const std::string dir = DirectoryOf(os);
+  const std::string pattern = os.substr(os.rfind('/') + 1);
   if (pattern.find_first_of("*?") == std::string::npos) return EntryOf(os);
   DIR* d = ::opendir(dir.c_str());
   if (!d) return std::nullopt;

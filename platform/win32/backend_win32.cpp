@@ -8,22 +8,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "runtime/gbk.h"
-
 namespace tw {
 namespace {
 
 HINSTANCE Instance() {
   return GetModuleHandleW(nullptr);
-}
-
-// The primary monitor's work area, where windows are centred.
-RECT WorkArea() {
-  RECT wa{};
-  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &wa, 0)) {
-    wa = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  }
-  return wa;
 }
 
 DWORD AlignStyle(UnitKind kind, Align align) {
@@ -50,13 +39,13 @@ void InsertColumns(HWND list, const std::vector<ColumnLayout>& columns) {
 
 Win32Backend* Win32Backend::instance_ = nullptr;
 
-std::wstring Wide(std::string_view gbk) {
-  const std::u16string u = GbkToUtf16(gbk);
-  return std::wstring(u.begin(), u.end());
-}
-
-Text Narrow(std::wstring_view utf16) {
-  return Utf16ToGbk(std::u16string(utf16.begin(), utf16.end()));
+POINT CentredOrigin(int width, int height) {
+  RECT wa{};
+  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &wa, 0)) {
+    wa = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  }
+  return {std::max<LONG>(wa.left, wa.left + (wa.right - wa.left - width) / 2),
+          std::max<LONG>(wa.top, wa.top + (wa.bottom - wa.top - height) / 2)};
 }
 
 HICON IconFromBytes(const Bytes& bytes, int size) {
@@ -159,18 +148,12 @@ bool Win32Backend::BuildWindow(const WindowLayout& layout) {
     rec.owner = CreateWindowExW(0, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                 Instance(), nullptr);
   }
-  int x = w.left;
-  int y = w.top;
-  if (layout.centred) {
-    const RECT wa = WorkArea();
-    x = std::max<int>(wa.left, wa.left + (wa.right - wa.left - w.width) / 2);
-    y = std::max<int>(wa.top, wa.top + (wa.bottom - wa.top - w.height) / 2);
-  }
+  const POINT at = layout.centred ? CentredOrigin(w.width, w.height) : POINT{w.left, w.top};
   const std::wstring caption = Wide(w.caption);
   // The window id rides in the creation parameter.
   auto* id = reinterpret_cast<LPVOID>(static_cast<INT_PTR>(layout.id));  // NOLINT(*-int-to-ptr)
-  rec.hwnd = CreateWindowExW(exStyle, kWindowClass, caption.c_str(), style, x, y, w.width, w.height,
-                             rec.owner, nullptr, Instance(), id);
+  rec.hwnd = CreateWindowExW(exStyle, kWindowClass, caption.c_str(), style, at.x, at.y, w.width,
+                             w.height, rec.owner, nullptr, Instance(), id);
   if (rec.hwnd == nullptr) {
     DestroyWindow(layout.id);
     return false;
@@ -200,7 +183,7 @@ bool Win32Backend::BuildWindow(const WindowLayout& layout) {
         if (box == nullptr) continue;
         parent = box->hwnd;
       }
-      if (!CreateUnit(rec, unit, parent)) {
+      if (!CreateUnit(unit, parent)) {
         DestroyWindow(layout.id);
         return false;
       }
@@ -211,7 +194,7 @@ bool Win32Backend::BuildWindow(const WindowLayout& layout) {
   return true;
 }
 
-bool Win32Backend::CreateUnit(WinRec& rec, UnitWin& unit, HWND parent) {
+bool Win32Backend::CreateUnit(UnitWin& unit, HWND parent) {
   const UnitLayout& u = *unit.layout;
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
   if (u.Visible()) style |= WS_VISIBLE;
@@ -322,7 +305,6 @@ bool Win32Backend::CreateUnit(WinRec& rec, UnitWin& unit, HWND parent) {
     default:
       break;
   }
-  (void)rec;
   return true;
 }
 

@@ -103,7 +103,7 @@ LRESULT Win32Backend::OnWindowMessage(int window, HWND hwnd, UINT msg, WPARAM wp
       if (OnCommand(window, wp, lp)) return 0;
       break;
     case WM_NOTIFY:
-      OnNotify(window, hwnd, *reinterpret_cast<const NMHDR*>(lp));  // NOLINT(*-int-to-ptr)
+      OnNotify(window, *reinterpret_cast<const NMHDR*>(lp));  // NOLINT(*-int-to-ptr)
       return 0;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
@@ -188,7 +188,7 @@ bool Win32Backend::OnCommand(int window, WPARAM wp, LPARAM lp) {
   }
 }
 
-void Win32Backend::OnNotify(int window, HWND /*hwnd*/, const NMHDR& hdr) {
+void Win32Backend::OnNotify(int window, const NMHDR& hdr) {
   const UnitLayout* u = LayoutOfControl(window, static_cast<int>(hdr.idFrom));
   if (u == nullptr || u->kind != UnitKind::ListView) return;
   if (hdr.code != NM_CLICK && hdr.code != NM_RCLICK && hdr.code != NM_DBLCLK) return;

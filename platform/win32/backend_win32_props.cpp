@@ -25,15 +25,10 @@ RECT UnitRect(HWND h, bool topLevel) {
 }
 
 void CentreOnScreen(HWND h) {
-  RECT wa{};
-  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &wa, 0)) {
-    wa = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  }
   RECT r{};
   GetWindowRect(h, &r);
-  const int x = std::max<int>(wa.left, wa.left + (wa.right - wa.left - (r.right - r.left)) / 2);
-  const int y = std::max<int>(wa.top, wa.top + (wa.bottom - wa.top - (r.bottom - r.top)) / 2);
-  SetWindowPos(h, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const POINT at = CentredOrigin(r.right - r.left, r.bottom - r.top);
+  SetWindowPos(h, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // A transparent label paints nothing, so whatever it uncovers or covers anew must repaint.

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "runtime/gbk.h"
+#include "platform/win32/wide_text.h"
 
 namespace tw::odbc {
 
@@ -14,7 +14,7 @@ Text ComputerNameForDsn() {
   wchar_t buf[24] = {};
   DWORD size = 23;
   if (!GetComputerNameW(buf, &size)) return {};
-  Text name = Utf16ToGbk(std::u16string_view(reinterpret_cast<const char16_t*>(buf), size));
+  Text name = Narrow(std::wstring_view(buf, size));
   if (name.size() >= 23) return {};
   return name;
 }
@@ -23,13 +23,12 @@ Text TempFolder() {
   wchar_t buf[MAX_PATH + 1] = {};
   const DWORD n = GetTempPathW(MAX_PATH + 1, buf);
   if (n == 0 || n > MAX_PATH) return {};
-  return Utf16ToGbk(std::u16string_view(reinterpret_cast<const char16_t*>(buf), n));
+  return Narrow(std::wstring_view(buf, n));
 }
 
 bool WriteDsnFile(const Text& path, std::string_view bytes) {
-  const std::u16string wide = GbkToUtf16(path);
-  HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), GENERIC_WRITE, 0, nullptr,
-                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   const bool ok = bytes.empty() || (WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()),
@@ -39,8 +38,7 @@ bool WriteDsnFile(const Text& path, std::string_view bytes) {
 }
 
 bool DeleteDsnFile(const Text& path) {
-  const std::u16string wide = GbkToUtf16(path);
-  return DeleteFileW(reinterpret_cast<const wchar_t*>(wide.c_str())) != 0;
+  return DeleteFileW(Wide(path).c_str()) != 0;
 }
 
 void* DriverDialogOwner() {

@@ -14,20 +14,11 @@
 #include <string>
 
 #include "platform/platform_services.h"
+#include "platform/win32/wide_text.h"
 #include "runtime/gbk.h"
 
 namespace tw::platform {
 namespace {
-
-std::wstring Wide(std::string_view gbk) {
-  const std::u16string u = GbkToUtf16(gbk);
-  return std::wstring(u.begin(), u.end());
-}
-
-Text Narrow(const wchar_t* w) {
-  const std::wstring_view v(w);
-  return Utf16ToGbk(std::u16string(v.begin(), v.end()));
-}
 
 class Handle {
  public:

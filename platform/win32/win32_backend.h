@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/win32/wide_text.h"
 #include "ui/backend.h"
 
 namespace tw {
@@ -30,12 +31,12 @@ inline constexpr int kComboDropHeight = 160;
 inline constexpr wchar_t kWindowClass[] = L"TidewellWindow";
 inline constexpr wchar_t kTransparentClass[] = L"TidewellTransparent";
 
-// GBK at the edge: every text that enters or leaves a window goes through these.
-std::wstring Wide(std::string_view gbk);
-Text Narrow(std::wstring_view utf16);
-
 // The whole caption or content of a window.
 std::wstring WindowText(HWND h);
+
+// Where a window of this size sits centred on the primary monitor's work area (never above or
+// left of it).
+POINT CentredOrigin(int width, int height);
 
 // An icon of about `size` pixels from icon-file bytes; null when the bytes hold no usable image.
 HICON IconFromBytes(const Bytes& bytes, int size);
@@ -111,7 +112,7 @@ class Win32Backend final : public Backend {
 
   // Building (backend_win32.cpp).
   static void RegisterClasses();
-  bool CreateUnit(WinRec& rec, UnitWin& unit, HWND parent);
+  bool CreateUnit(UnitWin& unit, HWND parent);
   void StackInStoredOrder(const WinRec& rec);
   // Field of the stored height, drop-down part of at least kComboDropHeight pixels.
   void SizeCombo(HWND combo, int fieldHeight);
@@ -125,7 +126,7 @@ class Win32Backend final : public Backend {
                                    DWORD_PTR data);
   LRESULT OnWindowMessage(int window, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   bool OnCommand(int window, WPARAM wp, LPARAM lp);
-  void OnNotify(int window, HWND hwnd, const NMHDR& hdr);
+  void OnNotify(int window, const NMHDR& hdr);
   LRESULT OnControlColour(int window, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   void OnTrayMessage(int window, LPARAM lp);
 

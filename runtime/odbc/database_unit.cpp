@@ -20,7 +20,6 @@ const Value& Arg(const std::vector<Value>& args, std::size_t i) {
 }
 
 odbc::TableHandle HandleOf(const Value& v) {
-  if (!v.IsNumeric()) return 0;
   return NumericToInt(v).value_or(0);
 }
 

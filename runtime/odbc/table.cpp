@@ -33,7 +33,7 @@ std::int64_t DisplayWidth(const Column& c) {
   return size + 1;
 }
 
-// Long, binary and wide columns do not get a text copy; every other column does.
+// Long and binary columns, and columns wider than a copy holds, do not get a text copy.
 bool GetsTextCopy(const Column& c) {
   return !(c.sqlType >= SQL_LONGVARBINARY && c.sqlType <= SQL_LONGVARCHAR) &&
          c.displayWidth <= static_cast<std::int64_t>(kTextCopyBytes);
@@ -103,25 +103,21 @@ Text CopyText(const Table& t, const Column& c) {
   return CutGbk(text, kTextCopyBytes - 1);
 }
 
-std::int64_t Saturate(std::int64_t v, std::int64_t lo, std::int64_t hi) {
-  return std::clamp(v, lo, hi);
-}
-
 // A field value from a text, by the column's SQL type.
 FieldValue FromText(SQLSMALLINT sqlType, const Text& text) {
   FieldValue f;
   switch (sqlType) {
     case SQL_INTEGER:
       f.kind = FieldKind::Int;
-      f.integer = Saturate(LeadingInteger(text), INT32_MIN, INT32_MAX);
+      f.integer = std::clamp<std::int64_t>(LeadingInteger(text), INT32_MIN, INT32_MAX);
       break;
     case SQL_SMALLINT:
       f.kind = FieldKind::Short;
-      f.integer = Saturate(LeadingInteger(text), INT16_MIN, INT16_MAX);
+      f.integer = std::clamp<std::int64_t>(LeadingInteger(text), INT16_MIN, INT16_MAX);
       break;
     case SQL_TINYINT:
       f.kind = FieldKind::Byte;
-      f.integer = Saturate(LeadingInteger(text), 0, UINT8_MAX);
+      f.integer = std::clamp<std::int64_t>(LeadingInteger(text), 0, UINT8_MAX);
       break;
     case SQL_BIT:
       f.kind = FieldKind::Bool;

@@ -1,11 +1,18 @@
 // Test support for the database object: a private ODBC registration of FreeTDS as "SQL Server"
-// with a scratch temporary folder, and a TCP listener that accepts logins and never answers.
+// with a scratch temporary folder, a TCP listener that accepts logins and never answers, the
+// simulator with its statement log, and values printed in failure messages.
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "runtime/value.h"
+#include "tests/support/simulator_process.h"
 
 namespace tw::odbctest {
 
@@ -61,19 +68,8 @@ int ClosedPort();
 std::string ReadFileOr(const std::string& path, const std::string& otherwise);
 bool FileExists(const std::string& path);
 
-}  // namespace tw::odbctest
-
-namespace tw::odbctest {
 // The environment of this test process, made on first use and removed at exit.
 OdbcEnvironment& SharedEnvironment();
-}  // namespace tw::odbctest
-
-#include <memory>
-#include <vector>
-
-#include "tests/support/simulator_process.h"
-
-namespace tw::odbctest {
 
 // One line of the simulator's statement log, with the fields the tests look at.
 struct LogEntry {
@@ -109,10 +105,6 @@ class Sim {
 inline const char* kSaPassword = "Tidewell#1";
 
 }  // namespace tw::odbctest
-
-#include <ostream>
-
-#include "runtime/value.h"
 
 namespace tw {
 // Values in failure messages: kind code and payload.

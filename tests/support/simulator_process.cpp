@@ -60,17 +60,21 @@ SimulatorProcess::SimulatorProcess(const SimulatorOptions& options) : tempDir_(m
   logPath_ = options.logPath.empty() ? tempDir_ + "/statements.jsonl" : options.logPath;
   controlPath_ = options.controlPath.empty() ? tempDir_ + "/control.json" : options.controlPath;
 
-  std::vector<std::string> args = {"python3",   TW_SOURCE_DIR "/tests/simulator/tds_sim.py",
-                                   "--fixture", fixture,
-                                   "--port",    "0",
-                                   "--log",     logPath_,
-                                   "--control", controlPath_};
+  const std::string script = TW_SOURCE_DIR "/tests/simulator/tds_sim.py";
+  std::vector<std::string> args = {"python3", script,  "--fixture", fixture,     "--port",
+                                   "0",       "--log", logPath_,    "--control", controlPath_};
   if (!options.filesDir.empty()) {
     args.push_back("--files-dir");
     args.push_back(options.filesDir);
   }
   args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
   if (const char* python = std::getenv("TW_PYTHON")) args[0] = python;
+
+  // The argument vector is built before fork: the child of a threaded process must not allocate.
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
 
   int fds[2];
   if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
@@ -80,9 +84,6 @@ SimulatorProcess::SimulatorProcess(const SimulatorOptions& options) : tempDir_(m
     dup2(fds[1], STDOUT_FILENO);
     close(fds[0]);
     close(fds[1]);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
     execvp(argv[0], argv.data());
     _exit(127);
   }

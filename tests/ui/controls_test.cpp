@@ -1,6 +1,11 @@
 // Control behaviours through the frame's commands on the headless window system: message
 // boxes, pop-up menus, combo boxes, the tray icon, the report list, the progress bar, the edit
 // fields' input rules, transparent labels and disabled group boxes.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
 #include "tests/ui/ui_fixture.h"
 
 namespace tw {
@@ -51,6 +56,28 @@ TEST_F(ControlsTest, AnOpenMessageBoxKeepsTimersRunning) {
   backend.ScriptMessageBoxAnswer(idb::kOk, 3000);
   EXPECT_EQ(frame.MsgBox(Value::Str("wait"), 0), mb::kOk);
   EXPECT_EQ(Count(Handler::ScheduleTick), 3);
+}
+
+TEST_F(ControlsTest, OpenBoxesAndMenusDeliverWhatIsAlreadyDueHoweverQuicklyAnswered) {
+  // A handler that blocks past a tick and then asks something: the box's own loop delivers the
+  // tick before the answer comes back, as the platform's does.
+  frame.WriteProp(M(ids::时钟1), prop::kTimerInterval, Value::Int(1000));
+  int ticksSeenAfterBox = -1;
+  int ticksSeenAfterMenu = -1;
+  On(Handler::Connect, [&](const std::vector<Value>&) {
+    frame.SleepMs(1500);
+    EXPECT_EQ(Count(Handler::ScheduleTick), 0);
+    frame.MsgBox(Value::Str("now"), 0);
+    ticksSeenAfterBox = Count(Handler::ScheduleTick);
+    frame.SleepMs(1000);
+    frame.PopupMenu(kMainWindow, ids::菜单_列表);
+    ticksSeenAfterMenu = Count(Handler::ScheduleTick);
+    return Value{};
+  });
+  EXPECT_TRUE(backend.Click(M(ids::按钮_连接)));
+  EXPECT_EQ(ticksSeenAfterBox, 1);
+  EXPECT_EQ(ticksSeenAfterMenu, 2);
+  EXPECT_EQ(backend.TickMs(), HeadlessBackend::kStartTickMs + 2500);  // no time passed in them
 }
 
 TEST_F(ControlsTest, PopupMenusNumberTheirItemsFrom20000) {
@@ -190,21 +217,42 @@ TEST_F(ControlsTest, TrayIconAddModifyRemoveAndMouseActions) {
   EXPECT_EQ(backend.Tray(kMainWindow).removes, 2);
 }
 
-TEST_F(ControlsTest, TrayTooltipIsCutTo62BytesWithoutSplittingACharacter) {
-  frame.SetTrayIcon(kMainWindow, Value::Blob(TidewellIcon()), Value::Str(Text(70, 'a')));
-  EXPECT_EQ(backend.Tray(kMainWindow).tooltip, Text(62, 'a'));
-  // 61 single bytes and then a double-byte character that would end at byte 63.
-  frame.SetTrayIcon(kMainWindow, Value::Blob(TidewellIcon()),
-                    Value::Str(Text(61, 'a') + Gbk("潮")));
-  EXPECT_EQ(backend.Tray(kMainWindow).tooltip, Text(61, 'a'));
-  frame.SetTrayIcon(kMainWindow, Value::Blob(TidewellIcon()),
-                    Value::Str(Text(60, 'a') + Gbk("潮")));
-  EXPECT_EQ(backend.Tray(kMainWindow).tooltip, Text(60, 'a') + Gbk("潮"));
-  // The euro sign 0x80 is a single byte.
-  frame.SetTrayIcon(kMainWindow, Value::Blob(TidewellIcon()),
-                    Value::Str(Text(61, 'a') + "\x80"
-                                               "b"));
-  EXPECT_EQ(backend.Tray(kMainWindow).tooltip, Text(61, 'a') + "\x80");
+TEST_F(ControlsTest, TrayIconNamedByAFileWithAChineseName) {
+  // The program names files in GBK; the file system here keeps its names in UTF-8.
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("tw-tray-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string utf8Name = (dir / "图标.ico").string();
+  {
+    std::ofstream out(utf8Name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(TidewellIcon().data()),
+              static_cast<std::streamsize>(TidewellIcon().size()));
+  }
+  frame.SetTrayIcon(kMainWindow, Value::Str(Utf8ToGbk(utf8Name)), Value::Str("Tidewell"));
+  EXPECT_TRUE(backend.Tray(kMainWindow).present);
+  EXPECT_EQ(backend.Tray(kMainWindow).icon, TidewellIcon());
+  // A file that is not there makes no icon: the one shown goes.
+  frame.SetTrayIcon(kMainWindow, Value::Str(Utf8ToGbk((dir / "无.ico").string())));
+  EXPECT_FALSE(backend.Tray(kMainWindow).present);
+  std::filesystem::remove_all(dir);
+}
+
+TEST_F(ControlsTest, TrayTooltipIsCutTo62CharactersADoubleByteOneCountingAsOne) {
+  const auto tooltipFor = [this](const Text& tip) {
+    frame.SetTrayIcon(kMainWindow, Value::Blob(TidewellIcon()), Value::Str(tip));
+    return backend.Tray(kMainWindow).tooltip;
+  };
+  EXPECT_EQ(tooltipFor(Text(70, 'a')), Text(62, 'a'));
+  EXPECT_EQ(tooltipFor(Text(62, 'a')), Text(62, 'a'));
+  EXPECT_EQ(tooltipFor(Text(61, 'a') + Gbk("潮")), Text(61, 'a') + Gbk("潮"));
+  EXPECT_EQ(tooltipFor(Text(62, 'a') + Gbk("潮")), Text(62, 'a'));
+  Text chinese;
+  for (int i = 0; i < 62; ++i) chinese += Gbk("潮");
+  EXPECT_EQ(tooltipFor(chinese + "ab"), chinese);
+  EXPECT_EQ(tooltipFor(Gbk("潮汐") + Text(70, 'b')), Gbk("潮汐") + Text(60, 'b'));
+  // The euro sign 0x80 is a single byte, and a lead byte left alone at the end one character.
+  EXPECT_EQ(tooltipFor(Text(61, 'a') + "\x80" + "b"), Text(61, 'a') + "\x80");
+  EXPECT_EQ(tooltipFor(Text(61, 'a') + "\x81"), Text(61, 'a') + "\x81");
 }
 
 TEST_F(ControlsTest, ListRowsCellsAndCheckImages) {
@@ -259,31 +307,38 @@ TEST_F(ControlsTest, ListRowsCellsAndCheckImages) {
   EXPECT_EQ(frame.ReadProp(list, prop::kListSelected).Integer(), -1);
 }
 
-TEST_F(ControlsTest, UserTogglingARowCheckBoxRaisesOneEventWithTheNewState) {
+TEST_F(ControlsTest, ClicksOnARowCheckBoxReportTheStateAsThePlatformListDoes) {
   const UnitRef list = M(ids::超级列表框1);
   frame.ListInsertRow(list);
   frame.ListInsertRow(list);
+  // A left click toggles the box and reports the new state once.
   EXPECT_TRUE(backend.ToggleRowCheck(list, 1));
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].slot, Handler::ListCheckToggled);
   ASSERT_EQ(calls[0].args.size(), 2u);
   EXPECT_EQ(calls[0].args[0], Value::Int(1));
   EXPECT_EQ(calls[0].args[1], Value::Int(1));
+  // A double click toggles it once and reports twice, for the click and the double click.
   EXPECT_TRUE(backend.ToggleRowCheck(list, 1, MouseButton::Double));
-  ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[1].args[1], Value::Int(0));
-  // A right click raises the list's right-click event as well, before the toggle's.
+  ASSERT_EQ(calls.size(), 3u);
+  for (int i : {1, 2}) {
+    EXPECT_EQ(calls[i].slot, Handler::ListCheckToggled);
+    EXPECT_EQ(calls[i].args, (std::vector<Value>{Value::Int(1), Value::Int(0)}));
+  }
+  EXPECT_EQ(frame.ListCheckState(list, 1), 0);
+  // A right click leaves the box alone: the right-click event, then the unchanged state.
+  frame.ListSetCheckState(list, 0, 1);
   EXPECT_TRUE(backend.ToggleRowCheck(list, 0, MouseButton::Right));
-  ASSERT_EQ(calls.size(), 4u);
-  EXPECT_EQ(calls[2].slot, Handler::ListRightClick);
-  EXPECT_EQ(calls[3].slot, Handler::ListCheckToggled);
-  EXPECT_EQ(calls[3].args[0], Value::Int(0));
+  ASSERT_EQ(calls.size(), 5u);
+  EXPECT_EQ(calls[3].slot, Handler::ListRightClick);
+  EXPECT_EQ(calls[4].slot, Handler::ListCheckToggled);
+  EXPECT_EQ(calls[4].args, (std::vector<Value>{Value::Int(0), Value::Int(1)}));
   EXPECT_EQ(frame.ListCheckState(list, 0), 1);
-  // A row without a check box has nothing to toggle.
+  // A row without a check box has nothing to click on.
   frame.ListSetCheckState(list, 0, std::nullopt);
   EXPECT_FALSE(backend.ToggleRowCheck(list, 0));
   EXPECT_FALSE(backend.ToggleRowCheck(list, 5));
-  EXPECT_EQ(calls.size(), 4u);
+  EXPECT_EQ(calls.size(), 5u);
 }
 
 TEST_F(ControlsTest, TheCleanupLabelKeepsTheListFromTakingClicks) {
@@ -421,6 +476,17 @@ TEST_F(EditRulesTest, DayFieldBecomesAWholeNumberWhenItLosesTheFocus) {
   // A text the program writes is only rewritten when the field loses the focus.
   frame.WriteProp(M(ids::编辑框_日), prop::kEditText, Value::Str(" 08x"));
   EXPECT_EQ(TextOf(ids::编辑框_日), " 08x");
+  // Leading blanks are spaces and the controls from tab to carriage return, as on the platform.
+  frame.WriteProp(M(ids::编辑框_日), prop::kEditText, Value::Str(" \t\n\v\f\r12"));
+  EXPECT_TRUE(backend.Focus(M(ids::编辑框_日)));
+  EXPECT_TRUE(backend.Focus(M(ids::编辑框_时)));
+  EXPECT_EQ(TextOf(ids::编辑框_日), "12");
+  frame.WriteProp(M(ids::编辑框_日), prop::kEditText,
+                  Value::Str("\x1f"
+                             "5"));
+  EXPECT_TRUE(backend.Focus(M(ids::编辑框_日)));
+  EXPECT_TRUE(backend.Focus(M(ids::编辑框_时)));
+  EXPECT_EQ(TextOf(ids::编辑框_日), "0");
 }
 
 TEST_F(EditRulesTest, PasswordIsShownMasked) {

@@ -44,6 +44,10 @@ bool ExpectEq(const A& a, const B& b, const char* what, const char* file, int li
 
 // A top-level window of this thread with the tool's window class and the given caption.
 HWND OwnWindow(const std::wstring& title);
+// A visible message box of the process; null when none is open.
+HWND FindMessageBox(DWORD pid);
+// A window's text, also across processes.
+std::wstring TextOf(HWND h);
 
 struct Event {
   tw::Handler handler;
@@ -90,6 +94,12 @@ void TestWindowEvents(Rig& rig);
 void TestModalChooser(Rig& rig);
 void TestMenusAndMessageBox(Rig& rig);
 void TestMessageLoop(Rig& rig);
+void TestDeferredDestroy(Rig& rig);
+void TestOwnedChooser(Rig& rig);
+void TestQuitInDialog(Rig& rig);
 void TestFatalReport(const wchar_t* self);
+void TestFailingTimer(const wchar_t* self);
+// The child of TestFailingTimer: a timer whose handler fails, each handler call noted in `log`.
+int FailingTimerChild(const wchar_t* log);
 
 }  // namespace twtest

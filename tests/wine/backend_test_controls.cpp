@@ -248,6 +248,33 @@ void TestList(Rig& rig) {
   events = rig.Take();
   EXPECT(events.size() == 1 && events[0].args.size() == 2 && events[0].args[1].Integer() == 0);
 
+  // A right click on the box leaves it alone: the right-click event, then the state as it is.
+  PostClick(h, box, true);
+  rig.Pump(50);
+  events = rig.Take();
+  EXPECT_EQ(static_cast<int>(events.size()), 2);
+  if (events.size() == 2) {
+    EXPECT(events[0].handler == Handler::ListRightClick);
+    EXPECT(events[1].handler == Handler::ListCheckToggled);
+    EXPECT(events[1].args == (std::vector<Value>{Value::Int(0), Value::Int(0)}));
+  }
+  EXPECT_EQ(f.ListCheckState(list, 0), 0);
+  // A double click toggles it once and reports twice, for the click and the double click.
+  const LPARAM at = MAKELPARAM(box.x, box.y);
+  PostMessageW(h, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  PostMessageW(h, WM_LBUTTONUP, 0, at);
+  PostMessageW(h, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+  PostMessageW(h, WM_LBUTTONUP, 0, at);
+  rig.Pump(50);
+  events = rig.Take();
+  EXPECT_EQ(static_cast<int>(events.size()), 2);
+  for (const Event& e : events) {
+    EXPECT(e.handler == Handler::ListCheckToggled);
+    EXPECT(e.args == (std::vector<Value>{Value::Int(0), Value::Int(1)}));
+  }
+  EXPECT_EQ(f.ListCheckState(list, 0), 1);
+  f.ListSetCheckState(list, 0, 0);
+
   // A click on the text selects the row and raises no event 8; a right click raises event 5.
   RECT text{};
   text.left = LVIR_LABEL;

@@ -3,6 +3,7 @@
 //
 //   tw_wine_backend_test.exe            runs every group; exit code = failed expectations
 //   tw_wine_backend_test.exe --fatal    (used by the tests) ends in the run-time error report
+//   tw_wine_backend_test.exe --failing-timer LOG   (used by the tests) a timer handler that fails
 #include <windows.h>
 
 #include <commctrl.h>
@@ -27,15 +28,14 @@ struct ControlSearch {
 };
 
 BOOL CALLBACK MatchControl(HWND h, LPARAM lp) {
-  auto* search = reinterpret_cast<ControlSearch*>(lp);
+  auto* search = reinterpret_cast<ControlSearch*>(lp);  // NOLINT(*-int-to-ptr): EnumChildWindows
   if (GetDlgCtrlID(h) != search->id) return TRUE;
   search->found = h;
   return FALSE;
 }
 
 std::string Utf8(const std::wstring& text) {
-  std::u16string u(text.begin(), text.end());
-  return tw::GbkToUtf8(tw::Utf16ToGbk(u));
+  return tw::GbkToUtf8(tw::Narrow(text));
 }
 
 struct TitleSearch {
@@ -44,7 +44,7 @@ struct TitleSearch {
 };
 
 BOOL CALLBACK MatchTitle(HWND h, LPARAM lp) {
-  auto* search = reinterpret_cast<TitleSearch*>(lp);
+  auto* search = reinterpret_cast<TitleSearch*>(lp);  // NOLINT(*-int-to-ptr): EnumWindows
   wchar_t cls[64] = {};
   GetClassNameW(h, cls, 64);
   if (std::wstring(cls) != tw::kWindowClass || tw::WindowText(h) != search->title) return TRUE;
@@ -173,6 +173,9 @@ int wmain(int argc, wchar_t** argv) {
     rig.frame().ReadProp({tw::kChooserWindow, tw::ids::按钮_IP}, tw::prop::kLeft);
     return 3;  // not reached
   }
+  if (argc == 3 && std::wstring(argv[1]) == L"--failing-timer") {
+    return twtest::FailingTimerChild(argv[2]);
+  }
   using Group = void (*)(twtest::Rig&);
   const std::pair<const char*, Group> groups[] = {
       {"controls", &twtest::TestControls},
@@ -183,6 +186,9 @@ int wmain(int argc, wchar_t** argv) {
       {"modal chooser", &twtest::TestModalChooser},
       {"menus and message box", &twtest::TestMenusAndMessageBox},
       {"message loop", &twtest::TestMessageLoop},
+      {"destroy deferred past a message box", &twtest::TestDeferredDestroy},
+      {"chooser owned by the main window", &twtest::TestOwnedChooser},
+      {"quit inside the chooser's loop", &twtest::TestQuitInDialog},
   };
   for (const auto& [name, group] : groups) {
     std::printf("-- %s\n", name);
@@ -192,6 +198,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   std::printf("-- run-time error report\n");
   twtest::TestFatalReport(argv[0]);
+  std::printf("-- failing timer handler\n");
+  twtest::TestFailingTimer(argv[0]);
   std::printf("%d passed, %d failed\n", twtest::g_passes, twtest::g_failures);
   return twtest::g_failures == 0 ? 0 : 1;
 }

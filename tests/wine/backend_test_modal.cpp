@@ -3,7 +3,10 @@
 // the run-time error report of a second process ending with exit code -1.
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <string>
+#include <vector>
 
 #include "runtime/gbk.h"
 #include "tests/wine/backend_test.h"
@@ -22,7 +25,7 @@ struct BoxSearch {
 };
 
 BOOL CALLBACK MatchBox(HWND h, LPARAM lp) {
-  auto* search = reinterpret_cast<BoxSearch*>(lp);
+  auto* search = reinterpret_cast<BoxSearch*>(lp);  // NOLINT(*-int-to-ptr): EnumWindows
   DWORD pid = 0;
   GetWindowThreadProcessId(h, &pid);
   wchar_t cls[32] = {};
@@ -30,20 +33,6 @@ BOOL CALLBACK MatchBox(HWND h, LPARAM lp) {
   if (pid != search->pid || std::wstring(cls) != L"#32770" || !IsWindowVisible(h)) return TRUE;
   search->found = h;
   return FALSE;
-}
-
-HWND FindMessageBox(DWORD pid) {
-  BoxSearch search{pid, nullptr};
-  EnumWindows(&MatchBox, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-std::wstring TextOf(HWND h) {
-  wchar_t buffer[512] = {};
-  DWORD_PTR copied = 0;
-  SendMessageTimeoutW(h, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 3000,
-                      &copied);
-  return buffer;
 }
 
 // Chooses an item of the pop-up menu that the next call opens: `downs` times down, then Enter.
@@ -71,7 +60,60 @@ void AnswerNextBox(Rig& rig, int id, std::wstring* text, HWND* owner) {
   });
 }
 
+struct ShownItem {
+  UINT id = 0;
+  UINT type = 0;
+  UINT state = 0;
+  std::wstring text;
+};
+std::vector<ShownItem> g_shown;
+
+// Reads the menu that is about to be shown, as the system hands it to its owner window.
+LRESULT CALLBACK ReadShownMenu(int code, WPARAM wp, LPARAM lp) {
+  const auto* call = reinterpret_cast<const CWPSTRUCT*>(lp);  // NOLINT(*-int-to-ptr)
+  if (code == HC_ACTION && call->message == WM_INITMENUPOPUP) {
+    auto* menu = reinterpret_cast<HMENU>(call->wParam);  // NOLINT(*-int-to-ptr)
+    g_shown.clear();
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+      wchar_t text[64] = {};
+      MENUITEMINFOW info{};
+      info.cbSize = sizeof(info);
+      info.fMask = MIIM_ID | MIIM_FTYPE | MIIM_STATE | MIIM_STRING;
+      info.dwTypeData = text;
+      info.cch = 63;
+      GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
+      g_shown.push_back({info.wID, info.fType, info.fState, text});
+    }
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+// The items of the next pop-up menu that `show` opens; the menu is closed unchosen.
+std::vector<ShownItem> ItemsOfNextMenu(Rig& rig, const std::function<void()>& show) {
+  g_shown.clear();
+  HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, &ReadShownMenu, nullptr, GetCurrentThreadId());
+  rig.After(200, [] { EndMenu(); });
+  show();
+  rig.Pump(20);
+  UnhookWindowsHookEx(hook);
+  return g_shown;
+}
+
 }  // namespace
+
+HWND FindMessageBox(DWORD pid) {
+  BoxSearch search{pid, nullptr};
+  EnumWindows(&MatchBox, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::wstring TextOf(HWND h) {
+  wchar_t buffer[512] = {};
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(h, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 3000,
+                      &copied);
+  return buffer;
+}
 
 void TestMenusAndMessageBox(Rig& rig) {
   tw::Frame& f = rig.frame();
@@ -90,6 +132,32 @@ void TestMenusAndMessageBox(Rig& rig) {
   rig.Pump(50);
   EXPECT_EQ(rig.Count(Handler::MenuRefresh), 1);
   EXPECT_EQ(rig.Count(Handler::MenuShowMain), 1);
+
+  // What the menus show: hidden items left out, disabled ones greyed, checked ones checked and
+  // a "-" caption a separator.
+  f.WriteProp(Rig::U(ids::菜单_显示主菜单), tw::prop::kVisible, Value::Bool(false));
+  f.WriteProp(Rig::U(ids::菜单_退出), tw::prop::kDisabled, Value::Bool(true));
+  std::vector<ShownItem> shown =
+      ItemsOfNextMenu(rig, [&] { f.PopupTrayMenu(tw::kMainWindow, ids::菜单_托盘); });
+  EXPECT_EQ(static_cast<int>(shown.size()), 1);
+  if (shown.size() == 1) {
+    EXPECT_EQ(static_cast<int>(shown[0].id), tw::kFirstMenuCommand + 2);
+    EXPECT_EQ(shown[0].text, std::wstring(L"\x9000\x51FA"));  // 退出
+    EXPECT((shown[0].state & MFS_GRAYED) != 0);
+  }
+  f.WriteProp(Rig::U(ids::菜单_显示主菜单), tw::prop::kVisible, Value::Bool(true));
+  f.WriteProp(Rig::U(ids::菜单_退出), tw::prop::kDisabled, Value::Bool(false));
+  const std::vector<tw::PopupItem> items = {
+      {20001, "one", false, false}, {20002, "-", false, false}, {20003, "three", false, true}};
+  shown = ItemsOfNextMenu(
+      rig, [&] { rig.backend().PopupMenu(tw::kMainWindow, items, 100, 100, false); });
+  EXPECT_EQ(static_cast<int>(shown.size()), 3);
+  if (shown.size() == 3) {
+    EXPECT(shown[0].id == 20001 && shown[0].text == L"one" && shown[0].state == MFS_ENABLED);
+    EXPECT((shown[1].type & MFT_SEPARATOR) != 0);
+    EXPECT((shown[2].state & MFS_CHECKED) != 0 && (shown[2].state & MFS_GRAYED) == 0);
+  }
+  EXPECT_EQ(rig.Count(Handler::MenuShowMain), 1);  // nothing chosen
 
   std::wstring text;
   HWND owner = nullptr;
@@ -129,15 +197,27 @@ void TestMessageLoop(Rig& rig) {
   b.SleepMs(60);
   EXPECT(b.TickMs() - start >= 40);  // the tick count moves in steps of several milliseconds
 
-  // Destruction is posted: the window goes when the loop runs next, without a close request.
-  rig.Take();
+  // Destruction is posted: the window goes when the loop runs next, without a close request,
+  // and takes its tray icon and its timer with it.
   HWND main = rig.Main();
+  rig.frame().SetTrayIcon(tw::kMainWindow, Value::Blob(tw::TidewellIcon()), Value::Str("T"));
+  NOTIFYICONDATAW probe{};
+  probe.cbSize = sizeof(probe);
+  probe.hWnd = main;
+  probe.uID = tw::kTrayIconId;
+  EXPECT(Shell_NotifyIconW(NIM_MODIFY, &probe));
+  rig.frame().WriteProp(Rig::U(ids::时钟1), tw::prop::kTimerInterval, Value::Int(30));
+  rig.Take();
   rig.frame().DestroyWindow(tw::kMainWindow);
   EXPECT(rig.frame().IsLoaded(tw::kMainWindow) && IsWindow(main));
   rig.Pump();
   EXPECT(!rig.frame().IsLoaded(tw::kMainWindow));
   EXPECT(!IsWindow(main));
   EXPECT_EQ(rig.Count(Handler::HideToTray), 0);
+  EXPECT(!Shell_NotifyIconW(NIM_MODIFY, &probe));
+  rig.Take();
+  rig.Pump(150);
+  EXPECT_EQ(rig.Count(Handler::ScheduleTick), 0);
 }
 
 void TestFatalReport(const wchar_t* self) {

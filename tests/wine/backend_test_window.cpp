@@ -22,7 +22,7 @@ long long Read(Rig& rig, int unit, int number) {
   return rig.frame().ReadProp(Rig::U(unit), number).Integer();
 }
 
-void Write(Rig& rig, int unit, int number, Value v) {
+void Write(Rig& rig, int unit, int number, const Value& v) {
   rig.frame().WriteProp(Rig::U(unit), number, v);
 }
 
@@ -132,7 +132,7 @@ void TestWindowEvents(Rig& rig) {
   EXPECT(!Shell_NotifyIconW(NIM_MODIFY, &probe));
   SendMessageW(main, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   EXPECT(Shell_NotifyIconW(NIM_MODIFY, &probe));
-  f.SetTrayIcon(tw::kMainWindow, Value::Blob({1, 2, 3}), {});           // no icon: removed
+  f.SetTrayIcon(tw::kMainWindow, Value::Blob({1, 2, 3}), {});  // no icon: removed
   f.SetTrayIcon(tw::kMainWindow, Value::Blob({}), {});
 
   // Close requests: the handler keeps the window.

@@ -19,7 +19,7 @@ struct Search {
 };
 
 BOOL CALLBACK MatchMain(HWND h, LPARAM lp) {
-  auto* search = reinterpret_cast<Search*>(lp);
+  auto* search = reinterpret_cast<Search*>(lp);  // NOLINT(*-int-to-ptr): EnumWindows
   DWORD pid = 0;
   GetWindowThreadProcessId(h, &pid);
   if (search->pid != 0 && pid != search->pid) return TRUE;

@@ -288,7 +288,8 @@ void CheckListColumns(const Session& s) {
   const auto it = s.units.find(tw::ids::超级列表框1);
   if (list == nullptr || it == s.units.end()) return;
   HWND h = it->second;
-  HWND header = reinterpret_cast<HWND>(SendMessageW(h, LVM_GETHEADER, 0, 0));
+  HWND header =
+      reinterpret_cast<HWND>(SendMessageW(h, LVM_GETHEADER, 0, 0));  // NOLINT(*-int-to-ptr)
   const LRESULT count = header == nullptr ? -1 : SendMessageW(header, HDM_GETITEMCOUNT, 0, 0);
   if (count != static_cast<LRESULT>(list->columns.size())) {
     Fail("list has %ld columns, expected %zu", static_cast<long>(count), list->columns.size());

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/odbc_platform.h"
+#include "platform/win32/wide_text.h"
 #include "runtime/gbk.h"
 #include "runtime/odbc/database.h"
 #include "runtime/odbc/database_unit.h"
@@ -24,8 +25,7 @@ void Check(bool ok, const char* what) {
 }
 
 bool Exists(const tw::Text& gbkPath) {
-  const std::u16string w = tw::GbkToUtf16(gbkPath);
-  return GetFileAttributesW(reinterpret_cast<const wchar_t*>(w.c_str())) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(tw::Wide(gbkPath).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/platform_services.h"
+#include "platform/win32/wide_text.h"
 #include "runtime/gbk.h"
 #include "runtime/services.h"
 
@@ -32,11 +33,6 @@ std::string RunPath() {
   return std::string(kRunKey) + "\\" + tw::ExeFileName();
 }
 
-std::wstring W(std::string_view gbk) {
-  const auto u = tw::GbkToUtf16(gbk);
-  return std::wstring(u.begin(), u.end());
-}
-
 std::string FileBytes(const std::string& gbkPath) {
   std::string out;
   return tw::platform::ReadWholeFile(gbkPath, out) == tw::platform::ReadStatus::Ok ? out : "<none>";
@@ -54,12 +50,12 @@ std::string MakeTempDir() {
   GetTempPathW(MAX_PATH, base);
   std::wstring dir = std::wstring(base) + L"tw-winsvc-" + std::to_wstring(GetCurrentProcessId());
   CreateDirectoryW(dir.c_str(), nullptr);
-  return tw::Utf16ToGbk(std::u16string(dir.begin(), dir.end()));
+  return tw::Narrow(dir);
 }
 
 int CountEntries(const std::string& dir) {
   WIN32_FIND_DATAW d;
-  HANDLE h = FindFirstFileW(W(dir + "\\*").c_str(), &d);
+  HANDLE h = FindFirstFileW(tw::Wide(dir + "\\*").c_str(), &d);
   int n = 0;
   if (h == INVALID_HANDLE_VALUE) return 0;
   do {
@@ -82,7 +78,7 @@ void SettingsFiles(const std::string& dir) {
   // The hidden attribute the application sets survives a rewrite; no temporary file remains.
   CHECK(tw::SetFileAttr(own, 2));
   CHECK(tw::IniWrite(own, Gbk("配置"), "ip", "10.0.0.5"));
-  const DWORD attrs = GetFileAttributesW(W(own).c_str());
+  const DWORD attrs = GetFileAttributesW(tw::Wide(own).c_str());
   CHECK(attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_HIDDEN));
   CHECK(tw::IniRead(own, Gbk("配置"), "IP") == "10.0.0.5");
   CHECK(CountEntries(dir) == 1);
@@ -162,7 +158,7 @@ void Registry() {
 
 void Files(const std::string& dir) {
   const std::string big = dir + "\\big.ldf";
-  HANDLE h = CreateFileW(W(big).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  HANDLE h = CreateFileW(tw::Wide(big).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   LARGE_INTEGER size;
   size.QuadPart = (LONGLONG{5} << 30) + 7;
@@ -175,7 +171,7 @@ void Files(const std::string& dir) {
   CHECK(tw::FileExists(dir));
   CHECK(!tw::FileExists(dir + "\\none"));
   CHECK(tw::FileSize(dir + "\\none") == -1);
-  DeleteFileW(W(big).c_str());
+  DeleteFileW(tw::Wide(big).c_str());
 }
 
 void System() {
@@ -184,7 +180,7 @@ void System() {
   CHECK(tw::ExeFileName() == "winsvc_test.exe");
   wchar_t cwd[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, cwd);
-  CHECK(tw::Utf16ToGbk(std::u16string(cwd, cwd + lstrlenW(cwd))) == tw::RunDirectory());
+  CHECK(tw::Narrow(cwd) == tw::RunDirectory());
 
   int mine = 0;
   bool self = false;
@@ -235,10 +231,10 @@ int main(int argc, char** argv) {
     Files(dir);
     Registry();
     System();
-    DeleteFileW(W(dir + tw::Gbk("\\配置文件.ini")).c_str());
-    DeleteFileW(W(dir + "\\system.ini").c_str());
-    DeleteFileW(W(dir + "\\unicode.ini").c_str());
-    RemoveDirectoryW(W(dir).c_str());
+    DeleteFileW(tw::Wide(dir + tw::Gbk("\\配置文件.ini")).c_str());
+    DeleteFileW(tw::Wide(dir + "\\system.ini").c_str());
+    DeleteFileW(tw::Wide(dir + "\\unicode.ini").c_str());
+    RemoveDirectoryW(tw::Wide(dir).c_str());
   }
   std::printf("%s: %d failure(s)\n", mode.empty() ? "services" : mode.c_str(), g_failures);
   return g_failures == 0 ? 0 : 1;
