@@ -46,6 +46,8 @@ bool ExpectEq(const A& a, const B& b, const char* what, const char* file, int li
 HWND OwnWindow(const std::wstring& title);
 // A visible message box of the process; null when none is open.
 HWND FindMessageBox(DWORD pid);
+// The child's message box once it shows (up to 15 s), or null when the child ends first.
+HWND WaitForMessageBox(const PROCESS_INFORMATION& child);
 // A window's text, also across processes.
 std::wstring TextOf(HWND h);
 

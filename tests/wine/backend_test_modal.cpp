@@ -107,6 +107,15 @@ HWND FindMessageBox(DWORD pid) {
   return search.found;
 }
 
+HWND WaitForMessageBox(const PROCESS_INFORMATION& child) {
+  HWND box = nullptr;
+  for (int i = 0; i < 150 && box == nullptr; ++i) {
+    if (WaitForSingleObject(child.hProcess, 100) == WAIT_OBJECT_0) break;
+    box = FindMessageBox(child.dwProcessId);
+  }
+  return box;
+}
+
 std::wstring TextOf(HWND h) {
   wchar_t buffer[512] = {};
   DWORD_PTR copied = 0;
@@ -234,11 +243,7 @@ void TestFatalReport(const wchar_t* self) {
     return;
   }
   AssignProcessToJobObject(job, pi.hProcess);
-  HWND box = nullptr;
-  for (int i = 0; i < 150 && box == nullptr; ++i) {
-    if (WaitForSingleObject(pi.hProcess, 100) == WAIT_OBJECT_0) break;
-    box = FindMessageBox(pi.dwProcessId);
-  }
+  HWND box = WaitForMessageBox(pi);
   EXPECT(box != nullptr);
   if (box != nullptr) {
     const std::wstring text = TextOf(GetDlgItem(box, 0xFFFF));

@@ -182,11 +182,7 @@ void TestFailingTimer(const wchar_t* self) {
     return;
   }
   AssignProcessToJobObject(job, pi.hProcess);
-  HWND box = nullptr;
-  for (int i = 0; i < 150 && box == nullptr; ++i) {
-    if (WaitForSingleObject(pi.hProcess, 100) == WAIT_OBJECT_0) break;
-    box = FindMessageBox(pi.dwProcessId);
-  }
+  HWND box = WaitForMessageBox(pi);
   EXPECT(box != nullptr);
   // Ten more intervals of the timer with the report open.
   WaitForSingleObject(pi.hProcess, 500);
