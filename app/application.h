@@ -1,13 +1,28 @@
-// The tool's application: binds its handlers, end-of-program routine and unit kinds (the
-// database object) to the frame before the frame runs.
+// The tool's application: its handlers, end-of-program routine and unit kinds (the database
+// object), installed into a frame for as long as the frame runs.
 #pragma once
+
+#include <memory>
 
 namespace tw {
 
 class Frame;
+struct App;
 
-// Installs everything the application contributes to `frame`; called once by the program
-// entry, before Frame::Run.
-void InstallApplication(Frame& frame);
+class Application {
+ public:
+  // Binds every handler slot, the end-of-program routine and the database unit kind; done once
+  // by the program entry, before Frame::Run.
+  explicit Application(Frame& frame);
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  // The application's state, for the program's own tests.
+  App& state() { return *app_; }
+
+ private:
+  std::unique_ptr<App> app_;
+};
 
 }  // namespace tw

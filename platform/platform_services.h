@@ -40,6 +40,8 @@ struct FoundEntry {
 std::optional<FoundEntry> FindFirst(std::string_view path);
 // Read-only 0x01, hidden 0x02, system 0x04, archive 0x20, as far as the platform has them.
 bool SetAttributes(std::string_view path, int attributes);
+// The attributes as SetAttributes takes them; -1 when there is no such file.
+int GetAttributes(std::string_view path);
 
 void Sleep(int ms);  // ms >= 0
 

@@ -7,10 +7,13 @@
 #include <ctime>
 
 #include "platform/local_time.h"
+#include "runtime/clock.h"
 #include "runtime/text.h"
 
 namespace tw {
 namespace {
+
+LocalClock* g_clock = nullptr;
 
 // Day 0 of the day count, 1899-12-30, counted from 1970-01-01.
 constexpr std::int64_t kDayZeroFrom1970 = -25569;
@@ -122,7 +125,14 @@ double MakeDate(int year, int month, int day, int hour, int minute, int second) 
   return days < 0 ? whole - timeOfDay : whole + timeOfDay;
 }
 
+LocalClock* SetLocalClock(LocalClock* clock) {
+  LocalClock* before = g_clock;
+  g_clock = clock;
+  return before;
+}
+
 double Now() {
+  if (g_clock != nullptr) return g_clock->Now();
   const std::time_t t = std::time(nullptr);
   std::tm local{};
   if (!LocalCalendarTime(t, local)) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "platform/platform_services.h"
 #include "runtime/gbk.h"
@@ -321,18 +322,40 @@ void DelayMs(int ms) {
 
 // ---- Host and processes --------------------------------------------------------------------
 
+namespace {
+std::optional<MachineStandIn> g_machine;
+}  // namespace
+
+void SetMachineStandIn(std::optional<MachineStandIn> machine) {
+  g_machine = std::move(machine);
+}
+
 Text HostName() {
-  return platform::HostName();
+  return g_machine ? g_machine->hostName : platform::HostName();
 }
 
 Text LocalIp(std::optional<std::string_view> host) {
+  if (g_machine && (!host || host->empty() || *host == g_machine->hostName)) {
+    return g_machine->ipv4;
+  }
   if (host && !host->empty()) return platform::ResolveIpv4(*host);
   const Text own = platform::HostName();
   return own.empty() ? Text() : platform::ResolveIpv4(own);
 }
 
 std::vector<ProcessInfo> ProcessList() {
-  return platform::Processes();
+  if (!g_machine) return platform::Processes();
+  std::vector<ProcessInfo> list;
+  int pid = 0;
+  for (const Text& name : g_machine->processes) {
+    ProcessInfo p;
+    p.pid = pid;
+    p.exeFile = name;
+    p.threadCount = 1;
+    list.push_back(std::move(p));
+    pid += 4;
+  }
+  return list;
 }
 
 }  // namespace tw

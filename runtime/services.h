@@ -89,4 +89,15 @@ struct ProcessInfo {
 // The running processes in the order the system lists them; empty when it cannot.
 std::vector<ProcessInfo> ProcessList();
 
+// A made-up computer, for hosts that run the application somewhere other than on the machine
+// it describes (the scenario runner): its host name, its first IPv4 address and the executable
+// names of its running processes in snapshot order. HostName, LocalIp for this computer and
+// ProcessList answer from it; without one (nullopt) they ask the system.
+struct MachineStandIn {
+  Text hostName;
+  Text ipv4;
+  std::vector<Text> processes;
+};
+void SetMachineStandIn(std::optional<MachineStandIn> machine);
+
 }  // namespace tw

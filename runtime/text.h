@@ -55,7 +55,7 @@ int MinuteOf(double d);
 int SecondOf(double d);
 // Day count of a calendar date and time (no range check).
 double MakeDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
-// The local date and time in whole seconds.
+// The local date and time in whole seconds, from the clock in use (runtime/clock.h).
 double Now();
 
 }  // namespace tw

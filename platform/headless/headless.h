@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/clock.h"
 #include "runtime/value.h"
 #include "ui/backend.h"
 
@@ -45,6 +46,9 @@ struct MsgBoxRecord {
   std::optional<int> owner;
   int answer = 0;         // platform button id
   bool scripted = false;  // false: nobody scripted an answer, the first button was taken
+  std::uint64_t tick = 0;  // virtual tick count when the box opened
+  double localTime = 0;    // local date-time then (runtime/clock.h), whichever clock was in use
+  bool fatal = false;      // the run-time error report
 };
 
 // What the user does with the next pop-up menu.
@@ -66,6 +70,8 @@ struct MenuRecord {
   int chosen = 0;         // command number, 0 when dismissed
   bool scripted = false;  // false: nobody scripted a choice, the menu was dismissed
   bool refused = false;   // the scripted choice named no enabled item of this menu
+  std::uint64_t tick = 0;  // virtual tick count when the menu opened
+  double localTime = 0;    // local date-time then
 };
 
 struct TrayRecord {
@@ -143,6 +149,9 @@ class HeadlessBackend final : public Backend {
   // Right leaves it as it is, raises the right-click event and then reports the unchanged state.
   bool ToggleRowCheck(UnitRef list, int row, MouseButton button = MouseButton::Left);
   bool SelectRow(UnitRef list, int row);
+  // The space key on a row: selects and focuses it, then toggles its check box as the user's
+  // toggle (reported like a click on the box).
+  bool PressSpaceOnRow(UnitRef list, int row);
   // A right click in the list, on `row` when given (which selects it).
   bool RightClickList(UnitRef list, std::optional<int> row = {});
   bool PressEsc(int window);
@@ -164,6 +173,14 @@ class HeadlessBackend final : public Backend {
   // when the virtual clock reaches `atTick`.
   void ScriptUser(std::function<void()> action, std::optional<std::uint64_t> atTick = {});
   void SetHorizon(std::uint64_t tick) { horizon_ = tick; }
+
+  // ---- Virtual local time. Once started, the program's Now() reads a local date-time that
+  // advances with the virtual tick count, in whole seconds, until this backend is destroyed.
+  void UseVirtualLocalTime(double start);
+  // The clock jumps to `dateTime` (as when the user sets the system clock); ticks go on.
+  void SetLocalTime(double dateTime);
+  // The virtual local date-time now; the system's when no virtual time is in use.
+  double LocalTime() const;
 
   // ---- Running the program's loop from a test.
   // Dispatches messages and fires timers until `ms` of virtual time have passed (stops early
@@ -243,6 +260,14 @@ class HeadlessBackend final : public Backend {
     int button = 0;
     int openMs = 0;
   };
+  class VirtualClock final : public LocalClock {
+   public:
+    explicit VirtualClock(const HeadlessBackend& b) : backend_(b) {}
+    double Now() override { return backend_.LocalTime(); }
+
+   private:
+    const HeadlessBackend& backend_;
+  };
 
   UnitState* Find(UnitRef unit);
   const UnitState* Find(UnitRef unit) const;
@@ -280,6 +305,11 @@ class HeadlessBackend final : public Backend {
   std::uint64_t now_ = kStartTickMs;
   std::uint64_t horizon_ = kStartTickMs + kDefaultHorizonMs;
   std::uint64_t order_ = 0;
+  VirtualClock clock_{*this};
+  bool clockInstalled_ = false;
+  LocalClock* previousClock_ = nullptr;
+  std::int64_t localBaseSeconds_ = 0;  // seconds since day 0 at localBaseTick_
+  std::uint64_t localBaseTick_ = 0;
   int foreground_ = 0;
   int idleWaits_ = 0;
   bool quit_ = false;

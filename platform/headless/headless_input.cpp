@@ -208,6 +208,20 @@ bool HeadlessBackend::SelectRow(UnitRef list, int row) {
   return true;
 }
 
+bool HeadlessBackend::PressSpaceOnRow(UnitRef list, int row) {
+  if (!SelectRow(list, row)) return false;
+  Row* r = FindRow(list, row);
+  if (r->stateImage < 1 || r->stateImage > 2) return true;  // no check box: the key does nothing
+  r->stateImage = r->stateImage == 2 ? 1 : 2;
+  Post(list.window, [this, list, row] {
+    if (sink_ == nullptr || FindRow(list, row) == nullptr) return;
+    sink_->Raise(list, event::kListCheckToggled,
+                 {Value::Int(row), Value::Int(ListCheckState(list, row))});
+  });
+  Drain();
+  return true;
+}
+
 bool HeadlessBackend::ToggleRowCheck(UnitRef list, int row, MouseButton button) {
   const UnitState* l = FindKind(list, UnitKind::ListView);
   Row* r = FindRow(list, row);

@@ -3,11 +3,48 @@
 // sleeps), and then straight to the next thing that can happen, so tests of timers and pauses
 // run in no real time.
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "platform/headless/headless.h"
+#include "runtime/text.h"
 
 namespace tw {
+namespace {
+
+// A day count as whole seconds since day 0; the fraction's absolute value is the time of day.
+std::int64_t SecondsOf(double dateTime) {
+  const double whole = std::trunc(ClampDate(dateTime));
+  const double fraction = std::fabs(dateTime - whole);
+  return static_cast<std::int64_t>(whole) * 86400 + std::llround(fraction * 86400.0);
+}
+
+double DateTimeOf(std::int64_t seconds) {
+  const std::int64_t day = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+  const std::int64_t second = seconds - day * 86400;
+  return MakeDate(1899, 12, 30 + static_cast<int>(day), 0, 0, static_cast<int>(second));
+}
+
+}  // namespace
+
+void HeadlessBackend::UseVirtualLocalTime(double start) {
+  SetLocalTime(start);
+  if (!clockInstalled_) {
+    previousClock_ = SetLocalClock(&clock_);
+    clockInstalled_ = true;
+  }
+}
+
+void HeadlessBackend::SetLocalTime(double dateTime) {
+  localBaseSeconds_ = SecondsOf(dateTime);
+  localBaseTick_ = now_;
+}
+
+double HeadlessBackend::LocalTime() const {
+  if (!clockInstalled_) return Now();
+  const auto elapsed = static_cast<std::int64_t>((now_ - localBaseTick_) / 1000);
+  return DateTimeOf(localBaseSeconds_ + elapsed);
+}
 
 void HeadlessBackend::Post(int window, std::function<void()> run) {
   queue_.push_back({window, std::move(run)});

@@ -60,6 +60,8 @@ void HeadlessBackend::ScriptMessageBoxAnswer(int button, int openMs) {
 int HeadlessBackend::MsgBox(const Text& text, int style, const Text& title,
                             std::optional<int> ownerWindow) {
   MsgBoxRecord rec{text, style, title, ownerWindow, FirstButton(style), false};
+  rec.tick = now_;
+  rec.localTime = LocalTime();
   int openMs = 0;
   if (!msgBoxScript_.empty()) {
     rec.answer = msgBoxScript_.front().button;
@@ -92,6 +94,8 @@ void HeadlessBackend::PopupMenu(int window, const std::vector<PopupItem>& items,
   if (!Exists(window)) return;
   MenuRecord rec;
   rec.window = window;
+  rec.tick = now_;
+  rec.localTime = LocalTime();
   rec.items = items;
   rec.tray = tray;
   if (tray) {
@@ -166,11 +170,20 @@ void HeadlessBackend::Fatal(const Text& text, const Text& title) {
   std::fflush(stderr);
   // The report is a message box like any other: its loop runs until the user closes it (for
   // the time a test scripts), and the process ends after that.
+  // Recorded like any box (style 16: OK with the stop icon), so that whoever watches the
+  // program sees the report.
+  MsgBoxRecord rec{text, 16, title, std::nullopt, idb::kOk, false};
+  rec.tick = now_;
+  rec.localTime = LocalTime();
+  rec.fatal = true;
   int openMs = 0;
   if (!msgBoxScript_.empty()) {
+    rec.answer = msgBoxScript_.front().button;
+    rec.scripted = true;
     openMs = msgBoxScript_.front().openMs;
     msgBoxScript_.pop_front();
   }
+  msgBoxes_.push_back(rec);
   RunOpenBox(openMs);
   std::fflush(stderr);
   std::exit(-1);

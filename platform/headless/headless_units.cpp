@@ -30,7 +30,10 @@ bool ValidLayout(const WindowLayout& layout) {
 }  // namespace
 
 HeadlessBackend::HeadlessBackend() = default;
-HeadlessBackend::~HeadlessBackend() = default;
+
+HeadlessBackend::~HeadlessBackend() {
+  if (clockInstalled_) SetLocalClock(previousClock_);
+}
 
 HeadlessBackend::UnitState* HeadlessBackend::Find(UnitRef unit) {
   auto w = windows_.find(unit.window);

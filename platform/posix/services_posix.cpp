@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -72,6 +73,19 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// Hidden, system and archive have no POSIX counterpart; they are kept as an extended attribute
+// of the file (decimal text), where the file system has them, so that they survive like the
+// read-only bit does.
+constexpr const char* kAttributesXattr = "user.tidewell.attributes";
+constexpr int kXattrAttributes = 0x26;
+
+int XattrAttributes(const std::string& path) {
+  char buf[16] = {};
+  const ssize_t n = ::getxattr(path.c_str(), kAttributesXattr, buf, sizeof buf - 1);
+  if (n <= 0) return 0;
+  return std::atoi(buf) & kXattrAttributes;
+}
+
 }  // namespace
 
 bool ReplaceFile(const std::string& path, std::string_view bytes, mode_t newMode) {
@@ -95,6 +109,10 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, mode_t newMode
   std::string temp = target + ".XXXXXX";
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
+  if (const int kept = exists ? XattrAttributes(target) : 0; kept != 0) {
+    const std::string text = std::to_string(kept);
+    (void)::fsetxattr(fd, kAttributesXattr, text.data(), text.size(), 0);  // best effort, as set
+  }
   const bool written = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
   if (::close(fd) != 0 || !written || ::rename(temp.c_str(), target.c_str()) != 0) {
     ::unlink(temp.c_str());
@@ -251,15 +269,31 @@ std::optional<FoundEntry> FindFirst(std::string_view path) {
 }
 
 bool SetAttributes(std::string_view path, int attributes) {
-  // Only read-only has a POSIX counterpart (the write permission bits); hidden, system and
-  // archive have none and are accepted without effect.
+  // Read-only is the write permission bits; the others go to the extended attribute, without
+  // failing the call on a file system that has none.
   const std::string os = OsPath(path);
   struct stat st {};
   if (::stat(os.c_str(), &st) != 0) return false;
   if (S_ISDIR(st.st_mode)) return true;  // as on Windows, read-only does not guard a directory
+  if (const int rest = attributes & posix::kXattrAttributes; rest != 0) {
+    const std::string text = std::to_string(rest);
+    (void)::setxattr(os.c_str(), posix::kAttributesXattr, text.data(), text.size(), 0);
+  } else {
+    (void)::removexattr(os.c_str(), posix::kAttributesXattr);
+  }
   mode_t mode = st.st_mode & 07777;
   mode = (attributes & 0x01) ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
   return ::chmod(os.c_str(), mode) == 0;
+}
+
+int GetAttributes(std::string_view path) {
+  const std::string os = OsPath(path);
+  struct stat st {};
+  if (::stat(os.c_str(), &st) != 0) return -1;
+  int attributes = posix::XattrAttributes(os);
+  if (S_ISDIR(st.st_mode)) attributes |= 0x10;
+  if (!S_ISDIR(st.st_mode) && (st.st_mode & 0222) == 0) attributes |= 0x01;
+  return attributes;
 }
 
 void Sleep(int ms) {

@@ -191,8 +191,20 @@ bool Win32Backend::OnCommand(int window, WPARAM wp, LPARAM lp) {
 void Win32Backend::OnNotify(int window, const NMHDR& hdr) {
   const UnitLayout* u = LayoutOfControl(window, static_cast<int>(hdr.idFrom));
   if (u == nullptr || u->kind != UnitKind::ListView) return;
-  if (hdr.code != NM_CLICK && hdr.code != NM_RCLICK && hdr.code != NM_DBLCLK) return;
   const int listId = u->id;
+  if (hdr.code == LVN_KEYDOWN) {
+    // The space key toggles the focused row's check box, as a click on it does: the user's
+    // toggle, reported the same way once the list has changed the box.
+    if (reinterpret_cast<const NMLVKEYDOWN&>(hdr).wVKey != VK_SPACE) return;
+    const LRESULT row = SendMessageW(hdr.hwndFrom, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                     MAKELPARAM(LVNI_FOCUSED, 0));
+    if (row < 0) return;
+    if (WinRec* rec = FindWin(window)) {
+      PostMessageW(rec->hwnd, kMsgListChecked, static_cast<WPARAM>(listId), row);
+    }
+    return;
+  }
+  if (hdr.code != NM_CLICK && hdr.code != NM_RCLICK && hdr.code != NM_DBLCLK) return;
   // A click on a row's check box: the list toggles the box itself; the event follows from a
   // posted message so that it reports the state after the toggle.
   LVHITTESTINFO hit{};

@@ -20,6 +20,6 @@ int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*comm
   tw::InitProgramLocation();
   tw::Win32Backend backend;
   tw::Frame frame(backend);
-  tw::InstallApplication(frame);
+  tw::Application application(frame);
   return frame.Run();
 }

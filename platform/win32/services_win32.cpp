@@ -187,6 +187,12 @@ bool SetAttributes(std::string_view path, int attributes) {
   return ::SetFileAttributesW(Wide(path).c_str(), a) != 0;
 }
 
+int GetAttributes(std::string_view path) {
+  const DWORD a = ::GetFileAttributesW(Wide(path).c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return -1;
+  return static_cast<int>(a & 0x37);
+}
+
 void Sleep(int ms) {
   ::Sleep(static_cast<DWORD>(ms < 0 ? 0 : ms));
 }

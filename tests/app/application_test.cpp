@@ -13,7 +13,7 @@ namespace {
 TEST(Application, MainWindowDatabaseUnitsAreDatabaseObjects) {
   HeadlessBackend backend;
   Frame frame(backend);
-  InstallApplication(frame);
+  Application application(frame);
   ASSERT_TRUE(frame.LoadWindow(kMainWindow));
   for (int unit : {ids::外部数据库_主, ids::外部数据库_辅}) {
     // Without a connection an open fails quietly with handle 0 and a statement with false.
