@@ -1,7 +1,11 @@
 // The application's state: the six globals and what each area keeps, owned by one object that
-// every handler receives by reference.
+// every handler receives by reference, with the few window accesses the handlers share. The
+// application reaches windows only through the frame.
 #pragma once
 
+#include <set>
+
+#include "app/database_calls.h"
 #include "runtime/value.h"
 
 namespace tw {
@@ -9,18 +13,38 @@ namespace tw {
 class Frame;
 
 struct App {
-  explicit App(Frame& f) : frame(f) {}
+  explicit App(Frame& f);
 
   Frame& frame;
+  DatabaseCalls mainDb;    // 外部数据库_主: login, catalogue, probes, cleanup statements
+  DatabaseCalls secondDb;  // 外部数据库_辅: the files queries of a listing
 
-  // The six globals: the stored login, the chosen database, the last log path and the last
-  // connect outcome.
+  // The six globals: the stored login, the chosen database, the last log path and the
+  // outcome of the last connect attempt.
   Text serverAddress;
   Text loginName;
   Text loginPassword;
   Text chosenDatabase;
   Text logFilePath;
   Text connectOutcome;
+
+  // Names of the last listing that came back with characters GBK cannot hold: they cannot
+  // name their database in any statement, so nothing is measured or cleaned under them.
+  std::set<Text> unnameable;
+
+  // ---- Units of the main window.
+  Text EditText(int unit);
+  void SetEditText(int unit, const Text& text);
+  Text Caption(int unit);
+  void SetCaption(int unit, const Text& text);
+  void Enable(int unit, bool enabled);
+  void Show(int unit, bool visible);
+  bool Checked(int unit);
+  void Check(int unit, bool checked);
+  int ComboSelection(int combo);
+  void SetTimerInterval(int ms);
+  // A message box owned by no window; `title` empty gives the default title.
+  int Message(const Text& text, int style, const Text& title = {});
 };
 
 }  // namespace tw

@@ -1,8 +1,13 @@
 // Installation of the tool's application into the frame: the state object, every area's
-// handlers, the end-of-program routine and the database unit kind.
+// handlers, the end-of-program routine and the database unit kind. Each handler slot is bound
+// by exactly one area.
 #include "app/application.h"
 
 #include "app/app.h"
+#include "app/catalogue.h"
+#include "app/chooser.h"
+#include "app/connection.h"
+#include "app/startup.h"
 #include "runtime/odbc/database_unit.h"
 #include "ui/frame.h"
 
@@ -11,6 +16,10 @@ namespace tw {
 Application::Application(Frame& frame) : app_(std::make_unique<App>(frame)) {
   // Both 外部数据库 units of the main window are database objects.
   RegisterDatabaseUnit(frame);
+  BindStartup(frame, *app_);
+  BindConnection(frame, *app_);
+  BindCatalogue(frame, *app_);
+  BindChooser(frame, *app_);
 }
 
 Application::~Application() = default;

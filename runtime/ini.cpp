@@ -257,7 +257,8 @@ std::optional<std::string_view> Find(std::string_view content, std::string_view 
   if (section.empty() || key.empty()) return std::nullopt;
   const auto found = LookUp(content, section, key, cs);
   if (!found) return std::nullopt;
-  return found->value;
+  // The platform's functions read a line as a C string: a NUL byte ends the value.
+  return found->value.substr(0, found->value.find('\0'));
 }
 
 std::string_view CutValue(std::string_view value, std::size_t limit, Charset cs) {

@@ -4,14 +4,15 @@
 // caller's business.
 //
 // Format, as the Windows private-profile functions write and read it:
-//   - lines end in CRLF or LF (CR LF is written); bytes of 0x01..0x20 before a line's text are
-//     ignored;
+//   - lines end in CRLF or LF (CR LF is written); blanks (space and tab) before a line's text
+//     are ignored, other control bytes there belong to the text, as with the platform's own
+//     functions;
 //   - "[name]" starts a section, the name being what lies between '[' and the last ']' of the
 //     line, blanks around it ignored; the first section of a name is the one that counts;
 //   - "key=value" inside a section; blanks before the key and between key and '=' are ignored,
-//     the value is every byte after '=' up to the line end, so a value comes back exactly as it
-//     was written (Windows would trim blanks and strip quotes here; this reader does not, so
-//     "是 " stays "是 ");
+//     the value is every byte after '=' up to the line end or a NUL byte, so a value comes back
+//     exactly as it was written (Windows would trim blanks and strip quotes here; this reader
+//     does not, so "是 " stays "是 "), and a text never holds a NUL;
 //   - section and key names compare without regard to case (ASCII, and the full-width Latin,
 //     Greek and Cyrillic letters of GBK), double-byte characters never split;
 //   - any other line (comments, junk, keys before the first section) is kept as it is.
@@ -36,9 +37,9 @@ enum class Charset { Gbk, Utf8 };
 // The most a read hands back; longer values are cut, never in the middle of a character.
 inline constexpr std::size_t kMaxValueBytes = 10239;
 
-// True for the bytes 0x01..0x20 that are skipped around names.
+// True for the blanks that are skipped around names: space and tab.
 constexpr bool IsBlank(unsigned char c) {
-  return c >= 0x01 && c <= 0x20;
+  return c == ' ' || c == '\t';
 }
 std::string_view TrimBlanks(std::string_view s);
 std::string_view SkipLeadingBlanks(std::string_view s);

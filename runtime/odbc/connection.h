@@ -49,6 +49,7 @@ struct FieldValue {
   double real = 0.0;         // float, double, date-time
   Text text;
   Bytes bytes;
+  bool lossy = false;  // a text holding characters GBK cannot represent, each as '?'
 };
 
 // A statement parameter: text (length -1, NUL-terminated GBK) or byte data with its length.

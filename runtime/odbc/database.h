@@ -37,7 +37,8 @@ std::u16string Wide(std::string_view gbk);
 inline SQLWCHAR* WideArg(std::u16string& w) {
   return reinterpret_cast<SQLWCHAR*>(w.data());
 }
-Text FromWide(const SQLWCHAR* text, std::size_t units);
+// `lossy`, when given, tells whether a character GBK cannot hold became '?'.
+Text FromWide(const SQLWCHAR* text, std::size_t units, bool* lossy = nullptr);
 
 // Every diagnostic record of a handle. The principal record (its state and native error) is
 // the first error that carries a native error number, else the first error, else the first.

@@ -149,6 +149,7 @@ bool DatabaseUnit::CloseTable(const Value& table) {
 
 Value DatabaseUnit::ReadCol(const Value& table, const Value& field) {
   odbc::FieldValue f;
+  lastReadLossy_ = false;
   try {
     bool read = false;
     if (field.IsText()) {
@@ -158,6 +159,7 @@ Value DatabaseUnit::ReadCol(const Value& table, const Value& field) {
       // Column numbers count from 1; 0 and below name no column.
       read = odbc::ReadColByIndex(db_.get(), HandleOf(table), n >= 1 ? n - 1 : -1, &f);
     }
+    lastReadLossy_ = f.lossy;
     if (!read) {
       if (db_) {
         NoteFailure();
@@ -232,6 +234,8 @@ Value DatabaseUnit::Dispatch(int method, const std::vector<Value>& args) {
       return Value::Int(lastFailure_.nativeError);
     case kDbLastErrorMessage:
       return Value::Str(lastFailure_.message);
+    case kDbLastReadLossy:
+      return Value::Bool(lastReadLossy_);
     default:
       return {};
   }

@@ -27,6 +27,9 @@ enum DatabaseMethod : int {
   kDbLastSqlState = 7,      // -> text, "" when the object itself refused the call
   kDbLastNativeError = 8,   // -> int
   kDbLastErrorMessage = 9,  // -> text, one line per diagnostic record
+  // -> bool: the last ReadCol gave a text with characters GBK cannot hold (each as '?'), so it
+  // cannot name what it was read from
+  kDbLastReadLossy = 10,
 };
 
 class DatabaseUnit final : public UnitObject {
@@ -69,6 +72,7 @@ class DatabaseUnit final : public UnitObject {
 
   odbc::DatabasePtr db_;
   odbc::Diagnostic lastFailure_;
+  bool lastReadLossy_ = false;
 };
 
 // Makes every 外部数据库 unit of a window built by this frame a DatabaseUnit.

@@ -1,5 +1,6 @@
 // The process-wide ODBC environment with its reference count, diagnostics, wide-text helpers
 // and the timeouts of the connection layer.
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -52,10 +53,17 @@ std::u16string Wide(std::string_view gbk) {
   return GbkToUtf16(gbk);
 }
 
-Text FromWide(const SQLWCHAR* text, std::size_t units) {
+Text FromWide(const SQLWCHAR* text, std::size_t units, bool* lossy) {
   std::size_t n = 0;
   while (n < units && text[n] != 0) ++n;
-  return Utf16ToGbk(std::u16string_view(reinterpret_cast<const char16_t*>(text), n));
+  const std::u16string_view wide(reinterpret_cast<const char16_t*>(text), n);
+  Text out = Utf16ToGbk(wide);
+  if (lossy != nullptr) {
+    // The converter writes '?' for what GBK cannot hold: more of them than were sent means
+    // characters were lost.
+    *lossy = std::count(out.begin(), out.end(), '?') > std::count(wide.begin(), wide.end(), u'?');
+  }
+  return out;
 }
 
 Diagnostic ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {

@@ -94,12 +94,13 @@ bool Taken(SQLRETURN rc, SQLLEN indicator) {
 }
 
 // The copy's text of the current row: at most 511 GBK bytes, "" for NULL.
-Text CopyText(const Table& t, const Column& c) {
+Text CopyText(const Table& t, const Column& c, bool* lossy) {
+  *lossy = false;
   if (c.copy < 0) return {};
   const TextCopy& copy = *t.copies[static_cast<std::size_t>(c.copy)];
   if (copy.indicator == SQL_NULL_DATA) return {};
   const Text text =
-      FromWide(copy.buffer.data(), UnitsDelivered(copy.indicator, copy.buffer.size()));
+      FromWide(copy.buffer.data(), UnitsDelivered(copy.indicator, copy.buffer.size()), lossy);
   return CutGbk(text, kTextCopyBytes - 1);
 }
 
@@ -174,13 +175,13 @@ GetDataCall GetDataOf(SQLHSTMT stmt, SQLUSMALLINT col, SQLSMALLINT cType) {
 
 // Reads wide text; a column of known width keeps display width - 1 GBK bytes, a long one is
 // read on until complete.
-bool ReadText(SQLHSTMT stmt, SQLUSMALLINT col, const Column& c, Text* out) {
+bool ReadText(SQLHSTMT stmt, SQLUSMALLINT col, const Column& c, Text* out, bool* lossy) {
   const bool whole = c.sqlType == SQL_LONGVARCHAR || c.size == 0;
   const std::size_t units =
       whole ? 2048 : static_cast<std::size_t>(std::clamp<std::int64_t>(c.displayWidth, 2, 1 << 20));
   std::u16string wide;
   if (!ReadWideInPieces(GetDataOf(stmt, col, SQL_C_WCHAR), whole, units, &wide)) return false;
-  Text text = FromWide(reinterpret_cast<const SQLWCHAR*>(wide.data()), wide.size());
+  Text text = FromWide(reinterpret_cast<const SQLWCHAR*>(wide.data()), wide.size(), lossy);
   *out = whole ? std::move(text) : CutGbk(text, static_cast<std::size_t>(c.displayWidth - 1));
   return true;
 }
@@ -258,7 +259,7 @@ bool ReadFromDriver(const Table& t, const Column& c, SQLUSMALLINT col, FieldValu
     case SQL_LONGVARCHAR:
     case SQL_BIGINT:
     case SQL_WVARCHAR:
-      if (!ReadText(t.stmt, col, c, &f->text)) return false;
+      if (!ReadText(t.stmt, col, c, &f->text, &f->lossy)) return false;
       f->kind = FieldKind::Text;
       return true;
     case SQL_BINARY:
@@ -374,7 +375,9 @@ bool ReadColByIndex(Database* db, TableHandle table, int index, FieldValue* fiel
     if (ReadFromDriver(*t, c, static_cast<SQLUSMALLINT>(number), field)) return true;
     // NULL, empty, unreadable, or a type read only through the copy (the driver may also
     // refuse a second read of a column it already delivered to the bound copy).
-    *field = FromText(c.sqlType, CopyText(*t, c));
+    bool lossy = false;
+    *field = FromText(c.sqlType, CopyText(*t, c, &lossy));
+    field->lossy = lossy && field->kind == FieldKind::Text;
     return true;
   } catch (const std::bad_alloc&) {
     // A value too big for the memory left: the read fails with the column's empty value, which

@@ -1,14 +1,50 @@
-// The application as installed into a frame: both database units of the main window answer
-// their methods once the main window is loaded.
+// The application as installed into a frame: every handler slot is bound, each by exactly one
+// area, and both database units of the main window answer their methods.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "app/app.h"
 #include "app/application.h"
+#include "app/catalogue.h"
+#include "app/chooser.h"
+#include "app/connection.h"
+#include "app/startup.h"
 #include "platform/headless/headless.h"
 #include "runtime/odbc/database_unit.h"
 #include "ui/frame.h"
 
 namespace tw {
 namespace {
+
+TEST(Application, EverySlotIsBoundByExactlyOneArea) {
+  const std::vector<std::pair<const char*, std::function<void(Frame&, App&)>>> areas = {
+      {"startup", BindStartup},
+      {"connection", BindConnection},
+      {"catalogue", BindCatalogue},
+      {"chooser", BindChooser},
+  };
+  std::map<Handler, std::vector<const char*>> boundBy;
+  for (const auto& [name, bind] : areas) {
+    HeadlessBackend backend;
+    Frame frame(backend);
+    App app(frame);
+    bind(frame, app);
+    for (int h = 1; h < static_cast<int>(Handler::Count); ++h) {
+      if (frame.HasHandler(static_cast<Handler>(h)))
+        boundBy[static_cast<Handler>(h)].push_back(name);
+    }
+  }
+  HeadlessBackend backend;
+  Frame frame(backend);
+  Application application(frame);
+  for (int h = 1; h < static_cast<int>(Handler::Count); ++h) {
+    const auto slot = static_cast<Handler>(h);
+    EXPECT_EQ(boundBy[slot].size(), frame.HasHandler(slot) ? 1u : 0u) << "slot " << h;
+  }
+}
 
 TEST(Application, MainWindowDatabaseUnitsAreDatabaseObjects) {
   HeadlessBackend backend;

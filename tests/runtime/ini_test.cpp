@@ -70,6 +70,17 @@ TEST(IniFind, OddLinesAreNotKeys) {
   EXPECT_EQ(Find(file, "s", ";k"), "commented");
 }
 
+TEST(IniFind, ReadsAsThePlatformDoesWhereControlBytesAndNulAppear) {
+  // Only space and tab are blanks before a line's text; a NUL ends a stored value.
+  const std::string file =
+      std::string("[s]\r\n\x1Fk=v\r\n \tt=w\r\n\x0Bu=x\r\nn=a") + '\0' + "b\r\n";
+  EXPECT_EQ(Find(file, "s", "k"), std::nullopt);
+  EXPECT_EQ(Find(file, "s", "\x1Fk"), "v");
+  EXPECT_EQ(Find(file, "s", "t"), "w");
+  EXPECT_EQ(Find(file, "s", "u"), std::nullopt);
+  EXPECT_EQ(Find(file, "s", "n"), "a");
+}
+
 TEST(IniFind, KeysHoldingEqualsSignsAreFoundWhole) {
   const std::string file = "[s]\r\na=b=1\r\n";
   EXPECT_EQ(Find(file, "s", "a=b"), "1");

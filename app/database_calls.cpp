@@ -1,0 +1,74 @@
+// The database unit's methods with typed arguments and results.
+#include "app/database_calls.h"
+
+#include <utility>
+#include <vector>
+
+#include "app/sql_texts.h"
+#include "runtime/odbc/database_unit.h"
+#include "ui/frame.h"
+
+namespace tw {
+
+Value DatabaseCalls::Call(int method, std::vector<Value> args) {
+  return frame_.CallMethod({kMainWindow, unit_}, method, args);
+}
+
+bool DatabaseCalls::Connect(const Text& server, const Text& user, const Text& password) {
+  return Call(kDbConnectSqlServer, {Value::Str(server), Value::Str(user), Value::Str(password),
+                                    Value::Str("master"), Value(), Value::Bool(true)})
+      .AsBool();
+}
+
+void DatabaseCalls::Close() {
+  Call(kDbCloseDatabase, {});
+}
+
+int DatabaseCalls::Open(std::string_view sql) {
+  return static_cast<int>(
+      Call(kDbOpenTable, {Value::Str(sql::ForBracketTranslation(sql))}).Integer());
+}
+
+void DatabaseCalls::MoveNext(int table) {
+  Call(kDbMoveNext, {Value::Int(table)});
+}
+
+Value DatabaseCalls::Read(int table, int column) {
+  return Call(kDbReadCol, {Value::Int(table), Value::Int(column)});
+}
+
+Value DatabaseCalls::Read(int table, std::string_view field) {
+  return Call(kDbReadCol, {Value::Int(table), Value::Str(Text(field))});
+}
+
+bool DatabaseCalls::LastReadLossy() {
+  return Call(kDbLastReadLossy, {}).AsBool();
+}
+
+bool DatabaseCalls::Execute(std::string_view sql) {
+  return Call(kDbExecuteSql, {Value::Str(sql::ForBracketTranslation(sql))}).AsBool();
+}
+
+bool DatabaseCalls::CloseTable(int table) {
+  return Call(kDbCloseTable, {Value::Int(table)}).AsBool();
+}
+
+Text DatabaseCalls::LastSqlState() {
+  return Call(kDbLastSqlState, {}).AsText();
+}
+
+int DatabaseCalls::LastNativeError() {
+  return static_cast<int>(Call(kDbLastNativeError, {}).Integer());
+}
+
+Text DatabaseCalls::LastMessage() {
+  return Call(kDbLastErrorMessage, {}).AsText();
+}
+
+bool DatabaseCalls::LastFailureLostConnection() {
+  const Text state = LastSqlState();
+  if (state.empty()) return LastMessage() == "not connected";
+  return state.starts_with("08");
+}
+
+}  // namespace tw
