@@ -58,7 +58,9 @@ class Frame final : public EventSink, public MessagePump {
   static Frame& Current();
 
   void SetHandler(Handler slot, HandlerFn fn);
-  bool HasHandler(Handler slot) const { return static_cast<bool>(handlers_[static_cast<std::size_t>(slot)]); }
+  bool HasHandler(Handler slot) const {
+    return static_cast<bool>(handlers_[static_cast<std::size_t>(slot)]);
+  }
   void SetEndRoutine(std::function<void()> fn);
   void RegisterUnitKind(UnitKind kind, UnitFactory factory);
 

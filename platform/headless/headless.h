@@ -44,8 +44,8 @@ struct MsgBoxRecord {
   int style = 0;
   Text title;
   std::optional<int> owner;
-  int answer = 0;         // platform button id
-  bool scripted = false;  // false: nobody scripted an answer, the first button was taken
+  int answer = 0;          // platform button id
+  bool scripted = false;   // false: nobody scripted an answer, the first button was taken
   std::uint64_t tick = 0;  // virtual tick count when the box opened
   double localTime = 0;    // local date-time then (runtime/clock.h), whichever clock was in use
   bool fatal = false;      // the run-time error report
@@ -67,9 +67,9 @@ struct MenuRecord {
   int x = 0, y = 0;    // where the menu was tracked
   int trackFlags = 0;  // 2: left-aligned, right button allowed; 8: right-aligned (tray)
   bool tray = false;
-  int chosen = 0;         // command number, 0 when dismissed
-  bool scripted = false;  // false: nobody scripted a choice, the menu was dismissed
-  bool refused = false;   // the scripted choice named no enabled item of this menu
+  int chosen = 0;          // command number, 0 when dismissed
+  bool scripted = false;   // false: nobody scripted a choice, the menu was dismissed
+  bool refused = false;    // the scripted choice named no enabled item of this menu
   std::uint64_t tick = 0;  // virtual tick count when the menu opened
   double localTime = 0;    // local date-time then
 };

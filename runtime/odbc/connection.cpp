@@ -41,14 +41,20 @@ void ReadProperties(Database& db) {
 }
 
 // Reads every row of every result so that the connection is free for the next statement.
-void DrainResults(SQLHSTMT stmt) {
+// Reads every result to its end, noting the messages that arrive with the later ones.
+void DrainResults(SQLHSTMT stmt, std::vector<std::int32_t>& messages) {
   for (;;) {
     SQLSMALLINT columns = 0;
     if (Returned(SQLNumResultCols(stmt, &columns)) && columns > 0) {
       while (Returned(Repeat([&] { return SQLFetch(stmt); }))) {
       }
     }
-    if (!Returned(Repeat([&] { return SQLMoreResults(stmt); }))) return;
+    const SQLRETURN rc = Repeat([&] { return SQLMoreResults(stmt); });
+    if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR) {
+      const Diagnostic d = ReadDiagnostics(SQL_HANDLE_STMT, stmt);
+      messages.insert(messages.end(), d.natives.begin(), d.natives.end());
+    }
+    if (!Returned(rc)) return;
   }
 }
 
@@ -81,7 +87,7 @@ void Database::Fail(SQLSMALLINT handleType, SQLHANDLE handle) {
 }
 
 void Database::Fail(const char* what) {
-  lastFailure = Diagnostic{{}, 0, what};
+  lastFailure = Diagnostic{{}, 0, what, what, {}};
 }
 
 void Database::OutOfMemory() noexcept {
@@ -156,6 +162,7 @@ void CloseDatabase(DatabasePtr& db) {
 bool ExecuteSql(Database* db, std::string_view sql, const SqlParam* params, int count) {
   if (db == nullptr) return false;
   std::u16string sqlText = Wide(TranslateBrackets(sql, db->quote));
+  db->lastStatementMessages.clear();
   SQLHSTMT stmt = SQL_NULL_HSTMT;
   if (!Returned(SQLAllocStmt(db->dbc, &stmt))) {
     db->Fail(SQL_HANDLE_DBC, db->dbc);
@@ -164,6 +171,7 @@ bool ExecuteSql(Database* db, std::string_view sql, const SqlParam* params, int 
   db->ApplyQueryTimeout(stmt);
   auto fail = [&] {
     db->Fail(SQL_HANDLE_STMT, stmt);
+    db->lastStatementMessages = db->lastFailure.natives;
     SQLCancel(stmt);
     SQLFreeStmt(stmt, SQL_DROP);
     return false;
@@ -177,6 +185,9 @@ bool ExecuteSql(Database* db, std::string_view sql, const SqlParam* params, int 
     // statement would run inside a server-side call that undoes it on return.
     rc = Repeat([&] { return SQLExecDirectW(stmt, WideArg(sqlText), SQL_NTS); });
     if (!Succeeded(rc)) return fail();
+    if (rc == SQL_SUCCESS_WITH_INFO) {
+      db->lastStatementMessages = ReadDiagnostics(SQL_HANDLE_STMT, stmt).natives;
+    }
   } else {
     if (!Succeeded(Repeat([&] { return SQLPrepareW(stmt, WideArg(sqlText), SQL_NTS); })))
       return fail();
@@ -205,7 +216,7 @@ bool ExecuteSql(Database* db, std::string_view sql, const SqlParam* params, int 
     rc = Repeat([&] { return SQLExecute(stmt); });
     if (!Succeeded(rc)) return fail();
   }
-  DrainResults(stmt);
+  DrainResults(stmt, db->lastStatementMessages);
   SQLFreeStmt(stmt, SQL_DROP);
   return true;
 }
@@ -221,6 +232,11 @@ bool IsUpdatable(const Database* db) {
 
 char IdentifierQuote(const Database* db) {
   return db != nullptr ? db->quote : ' ';
+}
+
+const std::vector<std::int32_t>& LastStatementMessages(const Database* db) {
+  static const std::vector<std::int32_t> kNone;
+  return db != nullptr ? db->lastStatementMessages : kNone;
 }
 
 const Diagnostic& LastFailure(const Database* db) {

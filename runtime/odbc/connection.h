@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "runtime/value.h"
 
@@ -27,7 +28,9 @@ inline constexpr const char* kOutOfMemoryMessage = "out of memory";
 struct Diagnostic {
   Text sqlState;
   std::int32_t nativeError = 0;
-  Text message;  // every record's text, one per line
+  Text message;                       // every record's text, one per line
+  Text principalMessage;              // the text of the record that state and number come from
+  std::vector<std::int32_t> natives;  // every record's native number, in order
 };
 
 // The value of one field of the current row.
@@ -85,6 +88,9 @@ bool IsUpdatable(const Database* db);
 char IdentifierQuote(const Database* db);
 // The last failure of an entry point on this connection.
 const Diagnostic& LastFailure(const Database* db);
+// The native numbers of every message the last ExecuteSql received, informational ones (such
+// as a severity-10 server message) included, whether it succeeded or not.
+const std::vector<std::int32_t>& LastStatementMessages(const Database* db);
 
 // Tests shorten the waits here; 0 restores the production values of 15 s.
 void SetTimeoutsForTesting(int loginSeconds, int querySeconds);

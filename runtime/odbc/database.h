@@ -120,6 +120,7 @@ struct Database {
   int queryTimeout = kQueryTimeoutSeconds;
   std::array<std::unique_ptr<Table>, kTableSlots> slots;
   Diagnostic lastFailure;
+  std::vector<std::int32_t> lastStatementMessages;
 
   Database() = default;
   Database(const Database&) = delete;

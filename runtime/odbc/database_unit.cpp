@@ -4,6 +4,7 @@
 // value and the failure "out of memory".
 #include "runtime/odbc/database_unit.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -63,7 +64,7 @@ DatabaseUnit::~DatabaseUnit() {
 }
 
 void DatabaseUnit::Refused(const char* why) {
-  lastFailure_ = odbc::Diagnostic{{}, 0, why};
+  lastFailure_ = odbc::Diagnostic{{}, 0, why, why, {}};
 }
 
 void DatabaseUnit::OutOfMemory() noexcept {
@@ -236,6 +237,13 @@ Value DatabaseUnit::Dispatch(int method, const std::vector<Value>& args) {
       return Value::Str(lastFailure_.message);
     case kDbLastReadLossy:
       return Value::Bool(lastReadLossy_);
+    case kDbLastErrorText:
+      return Value::Str(lastFailure_.principalMessage);
+    case kDbLastStatementHad: {
+      const auto& messages = odbc::LastStatementMessages(db_.get());
+      const std::int32_t number = ToInt(Arg(args, 0));
+      return Value::Bool(std::find(messages.begin(), messages.end(), number) != messages.end());
+    }
     default:
       return {};
   }

@@ -30,6 +30,10 @@ enum DatabaseMethod : int {
   // -> bool: the last ReadCol gave a text with characters GBK cannot hold (each as '?'), so it
   // cannot name what it was read from
   kDbLastReadLossy = 10,
+  // -> text: the principal diagnostic's own text, without the others
+  kDbLastErrorText = 11,
+  // message number (int) -> bool: the last ExecuteSql received that server message
+  kDbLastStatementHad = 12,
 };
 
 class DatabaseUnit final : public UnitObject {

@@ -89,10 +89,12 @@ Diagnostic ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
   if (principal != nullptr) {
     d.sqlState = principal->state;
     d.nativeError = principal->native;
+    d.principalMessage = principal->message;
   }
   for (const Record& rec : records) {
     if (!d.message.empty()) d.message += "\n";
     d.message += rec.message;
+    d.natives.push_back(rec.native);
   }
   return d;
 }

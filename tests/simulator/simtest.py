@@ -19,6 +19,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 SIM = os.path.join(HERE, "tds_sim.py")
 DEFAULT_FIXTURE = os.path.join(HERE, "fixtures", "default.json")
+STRICT_FIXTURE = os.path.join(HERE, "fixtures", "strict.json")
+CS_FIXTURE = os.path.join(HERE, "fixtures", "case_sensitive.json")
 SA = ("sa", "Tidewell#1")
 READER = ("reader", "Reader#1")
 
@@ -71,11 +73,13 @@ class Simulator:
             fixture = path
         self.log_path = os.path.join(self.dir, "statements.jsonl")
         self.control_path = os.path.join(self.dir, "control.json")
+        self.state_path = os.path.join(self.dir, "state.json")
         self.files_dir = os.path.join(self.dir, "files") if files else None
         if control is not None:
             self.control(control)
         args = [sys.executable, SIM, "--fixture", fixture or DEFAULT_FIXTURE, "--port", "0",
-                "--log", self.log_path, "--control", self.control_path] + list(extra)
+                "--log", self.log_path, "--control", self.control_path,
+                "--state", self.state_path] + list(extra)
         if self.files_dir:
             args += ["--files-dir", self.files_dir]
         # stderr goes to a file: a pipe nobody reads could fill up and stall the server
@@ -104,6 +108,11 @@ class Simulator:
         with open(self.log_path, encoding="utf-8") as f:
             entries = [json.loads(line) for line in f if line.strip()]
         return [e for e in entries if e["kind"] in kinds]
+
+    def state(self):
+        """The databases of the state file, by name."""
+        with open(self.state_path, encoding="utf-8") as f:
+            return json.load(f)["databases"]
 
     def conn_str(self, user=SA, database="master"):
         return ("DRIVER=SQL Server;SERVER=127.0.0.1,%d;UID=%s;PWD=%s;DATABASE=%s;WSID=h;"

@@ -5,6 +5,7 @@ FreeTDS ODBC driver talks to as it would to SQL Server.
 Usage:
   python3 tests/simulator/tds_sim.py [--fixture FILE] [--port N] [--log FILE]
                                      [--control FILE] [--files-dir DIR] [--wine-paths]
+                                     [--state FILE]
 
   --fixture FILE   catalogue JSON (logins, databases, files, faults);
                    default: fixtures/default.json beside this script
@@ -15,6 +16,9 @@ Usage:
                    size; physical_name then points into DIR, and shrinking
                    shrinks the file on disk
   --wine-paths     report those paths as Z:\\... for a tool running under Wine
+  --state FILE     keep FILE up to date with the catalogue's state as JSON,
+                   replaced atomically before the reply to any request that
+                   changed it (and written before the port is announced)
 
 On start it prints one line "listening 127.0.0.1 PORT" on stdout and serves
 until killed. Example (the default server the README refers to):
@@ -33,15 +37,17 @@ from tdssim import login  # noqa: E402
 from tdssim.catalog import Catalog  # noqa: E402
 from tdssim.control import FaultSource, StatementLog  # noqa: E402
 from tdssim.session import Session  # noqa: E402
+from tdssim.statefile import StateFile  # noqa: E402
 
 HOST = "127.0.0.1"
 
 
 class Server:
-    def __init__(self, cat, log, faults):
+    def __init__(self, cat, log, faults, state=None):
         self.cat = cat
         self.log = log
         self.faults = faults
+        self.state = state or StateFile(None, cat)
         self.version_text = login.VERSION_TEXT
 
     def serve(self, port):
@@ -49,6 +55,7 @@ class Server:
         lsock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         lsock.bind((HOST, port))
         lsock.listen(128)
+        self.state.publish()
         print("listening %s %d" % (HOST, lsock.getsockname()[1]), flush=True)
         while True:
             sock, _ = lsock.accept()
@@ -75,9 +82,11 @@ def main(argv=None):
     ap.add_argument("--control")
     ap.add_argument("--files-dir")
     ap.add_argument("--wine-paths", action="store_true")
+    ap.add_argument("--state")
     args = ap.parse_args(argv)
     cat = Catalog.from_file(args.fixture, files_dir=args.files_dir, wine_paths=args.wine_paths)
-    server = Server(cat, StatementLog(args.log), FaultSource(cat.fixture_faults, args.control))
+    server = Server(cat, StatementLog(args.log), FaultSource(cat.fixture_faults, args.control),
+                    StateFile(args.state, cat))
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     try:
         server.serve(args.port)

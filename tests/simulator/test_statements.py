@@ -33,7 +33,7 @@ class ErrorsTest(unittest.TestCase):
         self.assertEqual(self.natives("SELECT name FROM", "USE has space", "select 'abc",
                                       "ALTER DATABASE a'b SET RECOVERY SIMPLE ",
                                       "ALTER DATABASE x\"y SET RECOVERY FULL", "SELECT 1 SELECT",
-                                      "DROP DATABASE sales", "SELECT [" + "n" * 129 + "]"),
+                                      "CREATE DATABASE sales", "SELECT [" + "n" * 129 + "]"),
                          [[102], [102], [102, 105], [102, 105], [102, 105], [102], [102], [103]])
 
     def test_syntax_error_runs_nothing_of_the_batch(self):

@@ -1,7 +1,7 @@
 """The C++ helper other tests use to run the simulator: builds a small program
 against tests/support/simulator_process.cpp and checks it starts the server
-from fixture text, logs in through ODBC, reads the statement log, switches a
-fault and stops the child."""
+from fixture text, logs in through ODBC, reads the statement log and the
+state file, switches a fault and stops the child."""
 import os
 import shutil
 import subprocess
@@ -44,11 +44,14 @@ int main() {
     SQLAllocEnv(&env);
     {
         tw::test::SimulatorOptions o;
-        o.fixtureJson = R"({"logins":[{"name":"u","password":"p"}],"databases":[{"name":"only_db"}]})";
+        o.fixtureJson = R"({"logins":[{"name":"u","password":"p"}],"databases":[{"name":"only_db"},{"name":"spare_db"}]})";
         tw::test::SimulatorProcess sim(o);
         std::printf("PORT %d\n", sim.port());
         std::printf("LOGIN %d\n", login(env, sim.connectionString("u", "p", "only_db"),
                                         "SELECT name FROM sys.database_files"));
+        std::printf("STATE %d\n", sim.readState().find("\"spare_db\"") != std::string::npos);
+        login(env, sim.connectionString("u", "p"), "DROP DATABASE spare_db");
+        std::printf("DROPPED %d\n", sim.readState().find("spare_db") == std::string::npos);
         for (const auto& line : sim.logLines()) std::printf("LOG %s\n", line.c_str());
         sim.writeControl(R"({"refuse_logins": true})");
         std::printf("REFUSED %d\n", !login(env, sim.connectionString("u", "p"), nullptr));
@@ -77,7 +80,7 @@ class SupportHelperTest(unittest.TestCase):
                                  text=True).stdout.splitlines()
         port = int(out[0].split()[1])
         self.assertGreater(port, 0)
-        self.assertEqual(out[1], "LOGIN 1")
+        self.assertEqual(out[1:4], ["LOGIN 1", "STATE 1", "DROPPED 1"])
         logs = [l for l in out if l.startswith("LOG ")]
         self.assertIn('"kind": "login"', logs[0])
         self.assertIn('"text": "SELECT name FROM sys.database_files"', logs[1])

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #ifndef TW_SOURCE_DIR
@@ -59,10 +60,12 @@ SimulatorProcess::SimulatorProcess(const SimulatorOptions& options) : tempDir_(m
   if (fixture.empty()) fixture = TW_SOURCE_DIR "/tests/simulator/fixtures/default.json";
   logPath_ = options.logPath.empty() ? tempDir_ + "/statements.jsonl" : options.logPath;
   controlPath_ = options.controlPath.empty() ? tempDir_ + "/control.json" : options.controlPath;
+  statePath_ = options.statePath.empty() ? tempDir_ + "/state.json" : options.statePath;
 
   const std::string script = TW_SOURCE_DIR "/tests/simulator/tds_sim.py";
-  std::vector<std::string> args = {"python3", script,  "--fixture", fixture,     "--port",
-                                   "0",       "--log", logPath_,    "--control", controlPath_};
+  std::vector<std::string> args = {"python3",   script,       "--fixture", fixture,
+                                   "--port",    "0",          "--log",     logPath_,
+                                   "--control", controlPath_, "--state",   statePath_};
   if (!options.filesDir.empty()) {
     args.push_back("--files-dir");
     args.push_back(options.filesDir);
@@ -117,6 +120,11 @@ std::vector<std::string> SimulatorProcess::logLines() const {
   for (std::string line; std::getline(in, line);)
     if (!line.empty()) lines.push_back(line);
   return lines;
+}
+
+std::string SimulatorProcess::readState() const {
+  std::ifstream in(statePath_, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void SimulatorProcess::writeControl(const std::string& json) const {

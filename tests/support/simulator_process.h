@@ -13,6 +13,7 @@ struct SimulatorOptions {
   std::string fixtureJson;  // fixture text, written to a temporary file
   std::string logPath;      // statement log; default: in the temporary directory
   std::string controlPath;  // fault control file; default: in the temporary directory
+  std::string statePath;    // catalogue state JSON (--state); default: in the temporary directory
   std::string filesDir;     // empty: no database files on disk
   std::vector<std::string> extraArgs;
   int startTimeoutMs = 10000;
@@ -29,6 +30,9 @@ class SimulatorProcess {
   int port() const { return port_; }
   const std::string& logPath() const { return logPath_; }
   const std::string& controlPath() const { return controlPath_; }
+  const std::string& statePath() const { return statePath_; }
+  // The state file's JSON text: current as soon as the reply to a request arrived.
+  std::string readState() const;
   // The statement log so far: one JSON object per line.
   std::vector<std::string> logLines() const;
   // Replaces the control file atomically; the server reads it on its next request.
@@ -44,6 +48,7 @@ class SimulatorProcess {
   std::string tempDir_;
   std::string logPath_;
   std::string controlPath_;
+  std::string statePath_;
 };
 
 }  // namespace tw::test

@@ -3,14 +3,17 @@ JSON fixture and shared by all connections under one lock.
 
 Sizes are in 8-KB pages as SQL Server counts them. When a files directory is
 given, every database file also exists there as a sparse file of the size the
-server reports, so that a tool on this machine can measure it on disk.
+server reports (or of its fixture's disk_bytes), so that a tool on this
+machine can measure it on disk.
+
+Every change that the state file shows bumps `version`, under the lock.
 """
 import datetime
 import json
 import os
 import threading
 
-from . import sqltypes
+from . import logspace, sqltypes
 
 DEFAULT_DIR = "C:\\Program Files\\Microsoft SQL Server\\MSSQL15.MSSQLSERVER\\MSSQL\\DATA\\"
 STATES = {"online": 0, "restoring": 1, "offline": 6}
@@ -33,25 +36,57 @@ SYSTEM_DATABASES = [
 ]
 
 
+# Databases whose guest user is enabled on a fresh instance.
+GUEST_DATABASES = {1, 2, 4}
+
+
 def fold(name):
-    """Identifier comparison as a case-insensitive collation does it."""
-    return name.casefold()
+    """Identifier and text comparison as the server's collation does it."""
+    return name if sqltypes.CASE_SENSITIVE else name.casefold()
+
+
+def _names(value):
+    """A fixture's list of database names; None (absent or true) means all."""
+    if value is None or value is True:
+        return None
+    if value is False:
+        return set()
+    return {fold(n) for n in value}
 
 
 class Login:
     def __init__(self, entry):
         self.name = entry["name"]
         self.password = entry.get("password", "")
+        # ALTER ANY DATABASE: ALTER, DROP and BACKUP anywhere
         self.can_alter = bool(entry.get("can_alter", True))
         self.default_database = entry.get("default_database", "master")
+        self.users = _names(entry.get("users"))          # databases with a user
+        self.owner_of = _names(entry.get("db_owner"))    # ... in the role db_owner
+        if self.users is not None and self.owner_of:
+            self.users |= self.owner_of
+        self.view_any_definition = bool(entry.get("view_any_definition", True))
+
+    def user_in(self, db):
+        """The database user this login acts as in db, or None: no access."""
+        if self.users is None or fold(db.name) in self.users:
+            return self.name
+        return "guest" if db.guest else None
+
+    def owns(self, db):
+        mapped = self.users is None or fold(db.name) in self.users
+        return mapped and (self.owner_of is None or fold(db.name) in self.owner_of)
 
 
 class DbFile:
     def __init__(self, entry, file_id, is_log, db_name):
         self.file_id = int(entry.get("file_id", file_id))
         self.is_log = entry.get("type", "LOG" if is_log else "ROWS").upper() == "LOG"
-        suffix = "_log" if self.is_log else ""
-        self.name = entry.get("name", db_name + suffix)
+        # A generated log name keeps within the 128 characters of a sysname.
+        default = db_name[:124] + "_log" if self.is_log else db_name
+        self.name = entry.get("name", default)
+        if not 0 < len(self.name) <= 128:
+            raise ValueError("logical file name must have 1 to 128 characters: %r" % self.name)
         ext = ".ldf" if self.is_log else ".mdf"
         self.physical = entry.get("physical", self.name + ext)
         if "\\" not in self.physical and "/" not in self.physical:
@@ -63,6 +98,12 @@ class DbFile:
         self.min_size = int(entry.get("min_size", min(self.size, 64) if self.is_log else 0))
         self.max_size = int(entry.get("max_size", 268435456 if self.is_log else -1))
         self.growth = int(entry.get("growth", 8192))
+        self.start = 0
+        if self.is_log:
+            logspace.place(self, entry)
+        # On-disk length: absent means size x 8192; null means no file at all.
+        self.on_disk = entry.get("disk_bytes", 0) is not None
+        self.disk_bytes = entry.get("disk_bytes")
         self.disk_path = None
 
     @property
@@ -83,8 +124,11 @@ class Database:
         self.recovery = entry.get("recovery", "FULL").upper()
         if self.recovery not in MODELS:
             raise ValueError("unknown recovery model %r for %s" % (self.recovery, self.name))
-        # FULL with a full backup taken: the log keeps everything until a log backup.
-        self.log_backup_pending = bool(entry.get("log_backup_pending", self.recovery != "SIMPLE"))
+        # A full backup started the log chain: FULL keeps the log until a log backup.
+        self.log_chain = bool(entry.get("log_backup_pending", self.recovery != "SIMPLE"))
+        self.guest = bool(entry.get("guest", self.id in GUEST_DATABASES))
+        self.availability_group = entry.get("availability_group")
+        self.mirrored = bool(entry.get("mirrored", False))
         self.create_date = datetime.datetime.fromisoformat(entry.get("create_date", "2020-10-08T09:05:03"))
         self.compatibility_level = int(entry.get("compatibility_level", 150))
         file_entries = entry.get("files") or [{}, {"type": "LOG"}]
@@ -101,7 +145,10 @@ class Database:
         return self.recovery
 
     def log_truncatable(self):
-        return self.effective_model() == "SIMPLE" or not self.log_backup_pending
+        return self.effective_model() == "SIMPLE" or not self.log_chain
+
+    def log_files(self):
+        return [f for f in self.files if f.is_log]
 
     def primary_file(self):
         return next((f for f in self.files if not f.is_log), self.files[0])
@@ -116,6 +163,8 @@ class Catalog:
         self.logins = [Login(s) for s in fixture.get("logins", [])]
         self.fixture_faults = fixture.get("faults", {})
         self.forced_offline = set()   # names the fault control file takes offline
+        self.version = 0
+        self.sessions = set()         # connections, to see who is inside a database
         user = fixture.get("databases", [])
         listed = {fold(d["name"]) for d in user}
         entries = [d for d in SYSTEM_DATABASES if fold(d["name"]) not in listed]
@@ -152,6 +201,32 @@ class Catalog:
         key = fold(name)
         return next((l for l in self.logins if fold(l.name) == key), None)
 
+    def changed(self):
+        self.version += 1
+
+    def apply_offline(self, names):
+        names = set(names)
+        if names != self.forced_offline:
+            self.forced_offline = names
+            self.changed()
+
+    def in_use(self, db):
+        return any(s.db_id == db.id for s in list(self.sessions))
+
+    def drop(self, db):
+        """Removes a database; an online one takes its files on disk with it."""
+        if self.state_of(db) == "online":
+            for f in db.files:
+                if f.disk_path and f.on_disk:
+                    try:
+                        os.remove(f.disk_path)
+                    except OSError:
+                        pass
+        self.databases.remove(db)
+        del self._by_name[fold(db.name)]
+        del self._by_id[db.id]
+        self.changed()
+
     def state_of(self, db):
         if fold(db.name) in self.forced_offline:
             return "offline"
@@ -176,15 +251,26 @@ class Catalog:
                     base = "db%d_%s" % (db.id, base)
                 taken.add(base)
                 f.disk_path = os.path.join(os.path.abspath(root), base)
-                self.resize_on_disk(f)
+                if f.on_disk:
+                    self._set_length(f, f.size * 8192 if f.disk_bytes is None else int(f.disk_bytes))
+                else:
+                    try:
+                        os.remove(f.disk_path)   # left over from an earlier run
+                    except OSError:
+                        pass
 
     def resize_on_disk(self, f):
-        """Sparse files: the size is what the server says, the disk use is nil."""
-        if f.disk_path is None:
-            return
+        """After a shrink the file has the server's size; an absent file stays absent."""
+        if f.disk_path is not None and f.on_disk:
+            self._set_length(f, f.size * 8192)
+
+    @staticmethod
+    def _set_length(f, length):
+        """Sparse files: the length is what the server says, the disk use is nil."""
+        f.disk_bytes = length
         try:
             with open(f.disk_path, "ab"):
                 pass
-            os.truncate(f.disk_path, f.size * 8192)
+            os.truncate(f.disk_path, length)
         except OSError:
             pass  # a test may have removed the directory; the catalogue still stands

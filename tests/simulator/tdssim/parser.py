@@ -98,7 +98,8 @@ class Parser:
         handler = {"SELECT": self.select, "USE": self.use, "ALTER": self.alter,
                    "DBCC": self.dbcc, "SET": self.set_option, "WAITFOR": self.waitfor,
                    "PRINT": self.print_, "EXEC": self.exec_call, "EXECUTE": self.exec_call,
-                   "CHECKPOINT": self.checkpoint, "BACKUP": self.backup}
+                   "CHECKPOINT": self.checkpoint, "BACKUP": self.backup, "DROP": self.drop,
+                   "BEGIN": self.begin_tran, "COMMIT": self.end_tran, "ROLLBACK": self.end_tran}
         name = t.value.upper() if t.kind == "ident" else None
         if name not in handler:
             self.fail()
@@ -229,20 +230,60 @@ class Parser:
         return Node("shrinkfile", file=target_file, size=size, mode=mode, quiet=quiet)
 
     def backup(self):
+        """BACKUP {DATABASE | LOG} name TO DISK = 'path' [, DISK = ...] [WITH option [= value], ...]"""
         self.advance()
-        self.expect_word("LOG")
+        kind = self.expect_word("LOG", "DATABASE")
         db = self.ident()
         self.expect_word("TO")
-        self.expect_word("DISK")
-        self.expect_op("=")
-        if self.tok.kind != "string":
-            self.fail()
-        self.advance()
+        while True:
+            self.expect_word("DISK")
+            self.expect_op("=")
+            if self.tok.kind not in ("string", "var"):
+                self.fail()
+            self.advance()
+            if not self.op(","):
+                break
+        options = []
         if self.word("WITH"):
-            self.ident()
-            while self.op(","):
-                self.ident()
-        return Node("backup_log", db=db)
+            while True:
+                options.append(self.ident().upper())
+                if self.op("="):
+                    if self.tok.kind not in ("string", "number", "var", "ident"):
+                        self.fail()
+                    self.advance()
+                if not self.op(","):
+                    break
+        return Node("backup_log" if kind == "LOG" else "backup_db", db=db, options=options)
+
+    def drop(self):
+        self.advance()
+        self.expect_word("DATABASE")
+        if_exists = self.tok.is_word("IF") and self.toks[self.i + 1].is_word("EXISTS")
+        if if_exists:
+            self.i += 2
+        names = [self.ident()]
+        while self.op(","):
+            names.append(self.ident())
+        return Node("drop", names=names, if_exists=if_exists)
+
+    def _transaction_name(self):
+        t = self.tok
+        if t.kind in ("var", "qident") or (t.kind == "ident" and t.value.upper() not in RESERVED):
+            self.advance()
+
+    def begin_tran(self):
+        self.advance()
+        self.expect_word("TRAN", "TRANSACTION")
+        self._transaction_name()
+        return Node("begin_tran")
+
+    def end_tran(self):
+        kind = self.advance().value.upper()
+        if self.word("TRAN", "TRANSACTION"):
+            self._transaction_name()
+        else:
+            self.word("WORK")
+        return Node("commit" if kind == "COMMIT" else "rollback")
 
     # -- SELECT
     def select(self):

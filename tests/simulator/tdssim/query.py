@@ -7,6 +7,7 @@ from . import views
 from .catalog import fold
 from .lexer import SqlError
 from .parser import Node
+from . import sqltypes
 from .sqltypes import BIGINT, INT, SMALLINT, SYSNAME, FloatType, IntType, NVarChar, VarChar
 
 AGGREGATES = ("COUNT", "COUNT_BIG")
@@ -98,6 +99,8 @@ def _variable(name, scope):
         return SMALLINT, s.spid
     if u == "@@SERVERNAME":
         return SYSNAME, scope.cat.server_name
+    if u == "@@TRANCOUNT":
+        return INT, s.trancount
     for p in s.params:
         if fold(p.name) == fold(name):
             return p.sqltype, p.value
@@ -151,7 +154,8 @@ def _like(value, pattern):
         else:
             rx += re.escape(ch)
         i += 1
-    return re.fullmatch(rx, value, re.IGNORECASE | re.DOTALL) is not None
+    flags = re.DOTALL if sqltypes.CASE_SENSITIVE else re.IGNORECASE | re.DOTALL
+    return re.fullmatch(rx, value, flags) is not None
 
 
 def evaluate(node, scope, row, aggs=None):
@@ -227,7 +231,7 @@ def _call(node, scope, args):
         return s.login.name
     if name == "FILEPROPERTY":
         f = next((f for f in s.current_db().files if args[0] is not None and fold(f.name) == fold(args[0])), None)
-        return f.used if f and args[1] is not None and fold(args[1]) == "spaceused" else None
+        return f.used if f and args[1] is not None and args[1].casefold() == "spaceused" else None
     if name == "LEN":
         return None if args[0] is None else len(str(args[0]).rstrip(" "))
     if name in ("UPPER", "LOWER"):
@@ -372,5 +376,7 @@ def _sort_key(expr, scope, pair, items):
     else:
         v = evaluate(expr, scope, src if src is not None else {})
     if isinstance(v, str):
-        v = fold(v.rstrip(" "))
+        # A case-sensitive collation still sorts by letter, lower case first.
+        v = v.rstrip(" ")
+        v = (v.casefold(), v.swapcase()) if sqltypes.CASE_SENSITIVE else fold(v)
     return (v is not None, v if v is not None else 0)

@@ -1,12 +1,14 @@
 """One client connection: PRELOGIN, LOGIN7, then requests until the client
 leaves. Applies the faults in force for each request and writes the
 statement log. While a request waits, the socket is still read so that an
-ATTENTION is answered at once with DONE and the attention bit."""
+ATTENTION is answered at once with DONE and the attention bit. The state file
+is brought up to date before every reply, so a client that has its answer
+can read the state that answer left behind."""
 import itertools
 import threading
 import time
 
-from . import engine, login, procs, wire
+from . import access, engine, login, procs, wire
 
 
 class Session:
@@ -24,6 +26,8 @@ class Session:
         self.login_db = 1
         self.db_id = 1
         self.nocount = False
+        self.trancount = 0
+        self.implicit_transactions = False
         self.params = []
         self.prepared = {}
         self.cursors = {}
@@ -36,7 +40,10 @@ class Session:
         return self.cat.by_id(self.db_id)
 
     def refuse_open(self, db):
-        engine.open_check(self, db, db.name)
+        access.open_check(self, db, db.name)
+
+    def check_access(self, db):
+        access.access_check(self, db)
 
     def new_handle(self):
         return next(self._handles)
@@ -67,12 +74,16 @@ class Session:
                 ptype, _, payload = self.io.read_message()
             if ptype != wire.PKT_LOGIN7 or not self._login(payload):
                 return
+            with self.cat.lock:
+                self.cat.sessions.add(self)
             while True:
                 ptype, status, payload = self.io.read_message()
                 self._request(ptype, status, payload)
         except wire.Closed:
             pass
         finally:
+            with self.cat.lock:
+                self.cat.sessions.discard(self)
             self.io.close()
 
     def _swallow(self):
@@ -89,12 +100,13 @@ class Session:
         out = wire.Tokens(self.cat.server_name)
         faults = self.server.faults.current()
         with self.cat.lock:
-            self.cat.forced_offline = set(faults.offline)
+            self.cat.apply_offline(faults.offline)
             acct = self.cat.find_login(req.user)
             ok = acct is not None and acct.password == req.password and not faults.refuses(req.user)
             name = req.database or (acct.default_database if acct else "master")
             db = self.cat.find(name)
-            if ok and (db is None or self.cat.state_of(db) != "online"):
+            if ok and (db is None or self.cat.state_of(db) != "online"
+                       or acct.user_in(db) is None):
                 login.refused(out, req.user, cannot_open=name)
                 ok = False
             elif not ok:
@@ -107,10 +119,12 @@ class Session:
         self.server.log.write(conn=self.spid, login=req.user, database=name, kind="login",
                               rpc=None, text=None, host=req.host, app=req.app,
                               errors=out.errors, infos=out.infos)
+        self.server.state.publish()
         self.io.send(out.bytes())
         return ok
 
     def _attention_ack(self):
+        self.server.state.publish()
         out = wire.Tokens()
         out.done(wire.DONE_ATTN, token=wire.TOK_DONE)
         out.finish_batch()
@@ -124,9 +138,10 @@ class Session:
             return
         self.requests += 1
         with self.cat.lock:
-            self.cat.forced_offline = set(faults.offline)
-        if status & wire.STATUS_RESET:
-            self.db_id, self.nocount = self.login_db, False
+            self.cat.apply_offline(faults.offline)
+            if status & wire.STATUS_RESET:   # also rolls back an open transaction
+                self.db_id = self.login_db if self.cat.by_id(self.login_db) else 1
+                self.nocount, self.trancount, self.implicit_transactions = False, 0, False
         if ptype == wire.PKT_BATCH:
             skip = int.from_bytes(payload[:4], "little")
             items = [("batch", None, payload[skip:].decode("utf-16-le", errors="replace"), None)]
@@ -173,6 +188,7 @@ class Session:
                 self._attention_ack()
                 return
             reply += out.bytes()
+        self.server.state.publish()
         self.io.send(bytes(reply))
 
     def _call_text(self, call):

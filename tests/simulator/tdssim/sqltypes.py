@@ -4,20 +4,29 @@ import datetime
 import struct
 
 # Server collation: five bytes on the wire plus the code page for varchar.
+# The bytes are the LCID (20 bits), the comparison flags (ignore case 0x1,
+# accent 0x2, kana 0x4, width 0x8) and the SQL sort id, little-endian.
 COLLATIONS = {
     # LCID 0x0804, case/kana/width insensitive, Windows collation (sort id 0)
     "Chinese_PRC_CI_AS": (bytes([0x04, 0x08, 0xD0, 0x00, 0x00]), "gbk"),
-    # LCID 0x0409, sort id 52
+    "Chinese_PRC_CS_AS": (bytes([0x04, 0x08, 0xC0, 0x00, 0x00]), "gbk"),
+    # LCID 0x0409, sort id 52 (51 is its case-sensitive sibling)
     "SQL_Latin1_General_CP1_CI_AS": (bytes([0x09, 0x04, 0xD0, 0x00, 0x34]), "cp1252"),
+    "SQL_Latin1_General_CP1_CS_AS": (bytes([0x09, 0x04, 0xC0, 0x00, 0x33]), "cp1252"),
+    "Latin1_General_CI_AS": (bytes([0x09, 0x04, 0xD0, 0x00, 0x00]), "cp1252"),
+    "Latin1_General_CS_AS": (bytes([0x09, 0x04, 0xC0, 0x00, 0x00]), "cp1252"),
 }
 COLLATION = COLLATIONS["Chinese_PRC_CI_AS"]
+# Under a _CS_ collation names and text compare in their own case only.
+CASE_SENSITIVE = False
 
 
 def set_collation(name):
-    global COLLATION
+    global COLLATION, CASE_SENSITIVE
     if name not in COLLATIONS:
         raise ValueError("unsupported collation %r (known: %s)" % (name, ", ".join(COLLATIONS)))
     COLLATION = COLLATIONS[name]
+    CASE_SENSITIVE = "_CS_" in name
 
 
 class IntType:

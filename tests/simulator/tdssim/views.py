@@ -55,7 +55,7 @@ def _sysdatabases_row(cat, db):
 def _databases_row(cat, db):
     state = cat.state_of(db)
     online = state == "online"
-    if db.log_truncatable() or not any(f.used > f.active for f in db.files if f.is_log):
+    if db.log_truncatable() or not any(f.used > f.active for f in db.log_files()):
         reuse = (0, "NOTHING")
     else:
         reuse = (2, "LOG_BACKUP")
@@ -110,6 +110,7 @@ def resolve(parts, cat, session):
             raise invalid
         if cat.state_of(target) != "online":
             session.refuse_open(target)
+        session.check_access(target)
     obj, schema = fold(obj), fold(schema)
     if obj == "sysdatabases" and schema in ("", "dbo", "sys"):
         return View(["sys", "sysdatabases"], SYSDATABASES,
@@ -120,19 +121,12 @@ def resolve(parts, cat, session):
         return View(["sys", "databases"], DATABASES,
                     lambda dbs: [_databases_row(cat, d) for d in dbs], "database_id")
     if obj == "master_files":
+        # Without VIEW ANY DEFINITION (or CREATE / ALTER ANY DATABASE) no row is visible.
+        visible = session.login.view_any_definition
         return View(["sys", "master_files"], MASTER_FILES,
-                    lambda dbs: [_file_row(cat, d, f) for d in dbs for f in d.files], "database_id")
+                    lambda dbs: [_file_row(cat, d, f) for d in dbs for f in d.files if visible],
+                    "database_id")
     if obj == "database_files":
         return View(["sys", "database_files"], DATABASE_FILES,
                     lambda dbs: [_file_row(cat, target, f) for f in target.files])
-    raise invalid
-    if obj == "databases":
-        return View(["sys", "databases"], DATABASES,
-                    lambda: [_databases_row(cat, d) for d in cat.databases])
-    if obj == "master_files":
-        return View(["sys", "master_files"], MASTER_FILES,
-                    lambda: [_file_row(cat, d, f) for d in cat.databases for f in d.files])
-    if obj == "database_files":
-        return View(["sys", "database_files"], DATABASE_FILES,
-                    lambda: [_file_row(cat, target, f) for f in target.files])
     raise invalid
