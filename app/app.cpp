@@ -51,7 +51,9 @@ int App::ComboSelection(int combo) {
 }
 
 void App::SetTimerInterval(int ms) {
-  frame.WriteProp(M(ids::时钟1), prop::kTimerInterval, Value::Int(ms));
+  const UnitRef timer = M(ids::时钟1);
+  if (frame.ReadProp(timer, prop::kTimerInterval).Integer() == 0) lastTickSecond.reset();
+  frame.WriteProp(timer, prop::kTimerInterval, Value::Int(ms));
 }
 
 int App::Message(const Text& text, int style, const Text& title) {

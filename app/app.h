@@ -3,6 +3,8 @@
 // application reaches windows only through the frame.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <set>
 
 #include "app/database_calls.h"
@@ -32,6 +34,16 @@ struct App {
   // name their database in any statement, so nothing is measured or cleaned under them.
   std::set<Text> unnameable;
 
+  // A cleanup in progress holds off the other one and the schedule; 退出 answered Yes meanwhile
+  // lets it finish the database it is on and skip the rest.
+  bool cleaning = false;
+  bool exitRequested = false;
+
+  // The schedule: the second the previous tick read, and the last scheduled second that started
+  // a cleanup (seconds since day 0 of the local clock).
+  std::optional<std::int64_t> lastTickSecond;
+  std::optional<std::int64_t> lastFiredSecond;
+
   // ---- Units of the main window.
   Text EditText(int unit);
   void SetEditText(int unit, const Text& text);
@@ -42,6 +54,7 @@ struct App {
   bool Checked(int unit);
   void Check(int unit, bool checked);
   int ComboSelection(int combo);
+  // Starts (1000) or stops (0) 时钟1; a timer started afresh forgets the previous tick.
   void SetTimerInterval(int ms);
   // A message box owned by no window; `title` empty gives the default title.
   int Message(const Text& text, int style, const Text& title = {});

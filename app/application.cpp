@@ -4,10 +4,14 @@
 #include "app/application.h"
 
 #include "app/app.h"
+#include "app/autostart.h"
 #include "app/catalogue.h"
 #include "app/chooser.h"
+#include "app/cleanup.h"
 #include "app/connection.h"
+#include "app/schedule.h"
 #include "app/startup.h"
+#include "app/tray.h"
 #include "runtime/odbc/database_unit.h"
 #include "ui/frame.h"
 
@@ -20,6 +24,10 @@ Application::Application(Frame& frame) : app_(std::make_unique<App>(frame)) {
   BindConnection(frame, *app_);
   BindCatalogue(frame, *app_);
   BindChooser(frame, *app_);
+  BindCleanup(frame, *app_);
+  BindSchedule(frame, *app_);
+  BindTray(frame, *app_);
+  BindAutostart(frame, *app_);
 }
 
 Application::~Application() = default;

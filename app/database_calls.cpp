@@ -53,6 +53,21 @@ bool DatabaseCalls::CloseTable(int table) {
   return Call(kDbCloseTable, {Value::Int(table)}).AsBool();
 }
 
+bool DatabaseCalls::LastStatementHad(int number) {
+  return Call(kDbLastStatementHad, {Value::Int(number)}).AsBool();
+}
+
+Text DatabaseCalls::LastServerMessage() {
+  std::string_view text = Call(kDbLastErrorText, {}).AsText();
+  // "[FreeTDS][SQL Server]..." or "[Microsoft][ODBC SQL Server Driver][SQL Server]...".
+  while (text.starts_with('[')) {
+    const std::size_t close = text.find(']');
+    if (close == std::string_view::npos) break;
+    text.remove_prefix(close + 1);
+  }
+  return Text(text);
+}
+
 Text DatabaseCalls::LastSqlState() {
   return Call(kDbLastSqlState, {}).AsText();
 }

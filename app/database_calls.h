@@ -27,10 +27,15 @@ class DatabaseCalls {
   bool Execute(std::string_view sql);
   bool CloseTable(int table);
 
+  // Whether the last Execute received the server message `number` (a severity-10 one too).
+  bool LastStatementHad(int number);
+
   // The last failure as the driver described it.
   Text LastSqlState();
   int LastNativeError();
   Text LastMessage();
+  // The principal diagnostic's text alone, without the driver's bracketed prefixes.
+  Text LastServerMessage();
   // True when the last failure says the connection itself is gone (SQLSTATE class 08, or no
   // connection at all), so that a new login may help.
   bool LastFailureLostConnection();

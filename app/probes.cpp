@@ -49,18 +49,19 @@ std::optional<LogFile> ReadLogFile(App& app, DatabaseCalls& db, bool (*reopen)(A
   return log;
 }
 
-std::optional<float> LocalLogSizeKB(App& app, const Text& database) {
+LogMeasure MeasureLog(App& app, const Text& database, bool local) {
+  LogMeasure m;
   const auto log = ReadLogFile(app, app.mainDb, &ReopenMainConnection, database);
-  if (!log) return std::nullopt;
-  app.logFilePath = log->location;
-  const std::int64_t bytes = FileSize(app.logFilePath);
-  return static_cast<float>(static_cast<double>(bytes < 0 ? 0 : bytes) / 1024.0);
-}
-
-std::optional<float> ServerLogSizeMB(App& app, const Text& database) {
-  const auto log = ReadLogFile(app, app.mainDb, &ReopenMainConnection, database);
-  if (!log || !log->pages) return std::nullopt;
-  return static_cast<float>(*log->pages / 124.0);
+  if (!log) return m;
+  m.logicalName = log->logicalName;
+  if (local) {
+    app.logFilePath = log->location;
+    const std::int64_t bytes = FileSize(app.logFilePath);
+    m.size = static_cast<float>(static_cast<double>(bytes < 0 ? 0 : bytes) / 1024.0);
+  } else if (log->pages) {
+    m.size = static_cast<float>(*log->pages / 124.0);
+  }
+  return m;
 }
 
 }  // namespace tw

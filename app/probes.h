@@ -34,10 +34,20 @@ struct LogFile {
 std::optional<LogFile> ReadLogFile(App& app, DatabaseCalls& db, bool (*reopen)(App&),
                                    const Text& database);
 
-// Size of the log file on this machine's disk in kilobytes (1024 bytes); a file that is not
-// there counts as 0. Sets logFilePath. nullopt when the log cannot be found in the catalogue.
-std::optional<float> LocalLogSizeKB(App& app, const Text& database);
-// The server's size of the log divided by 124. nullopt when it cannot be had.
-std::optional<float> ServerLogSizeMB(App& app, const Text& database);
+// One measurement of a database's log on the main connection.
+struct LogMeasure {
+  std::optional<float> size;  // kilobytes on this machine's disk, or the server's pages / 124
+  Text logicalName;           // empty when the log row could not be read
+};
+// On this machine (`local`): the size of the file at the server's path, in kilobytes of 1024
+// bytes, a file that is not there counting as 0; sets logFilePath. Otherwise the server's size
+// column divided by 124.
+LogMeasure MeasureLog(App& app, const Text& database, bool local);
+inline std::optional<float> LocalLogSizeKB(App& app, const Text& database) {
+  return MeasureLog(app, database, true).size;
+}
+inline std::optional<float> ServerLogSizeMB(App& app, const Text& database) {
+  return MeasureLog(app, database, false).size;
+}
 
 }  // namespace tw

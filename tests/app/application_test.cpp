@@ -8,10 +8,14 @@
 
 #include "app/app.h"
 #include "app/application.h"
+#include "app/autostart.h"
 #include "app/catalogue.h"
 #include "app/chooser.h"
+#include "app/cleanup.h"
 #include "app/connection.h"
+#include "app/schedule.h"
 #include "app/startup.h"
+#include "app/tray.h"
 #include "platform/headless/headless.h"
 #include "runtime/odbc/database_unit.h"
 #include "ui/frame.h"
@@ -21,10 +25,9 @@ namespace {
 
 TEST(Application, EverySlotIsBoundByExactlyOneArea) {
   const std::vector<std::pair<const char*, std::function<void(Frame&, App&)>>> areas = {
-      {"startup", BindStartup},
-      {"connection", BindConnection},
-      {"catalogue", BindCatalogue},
-      {"chooser", BindChooser},
+      {"startup", BindStartup}, {"connection", BindConnection}, {"catalogue", BindCatalogue},
+      {"chooser", BindChooser}, {"cleanup", BindCleanup},       {"schedule", BindSchedule},
+      {"tray", BindTray},       {"autostart", BindAutostart},
   };
   std::map<Handler, std::vector<const char*>> boundBy;
   for (const auto& [name, bind] : areas) {
@@ -42,7 +45,8 @@ TEST(Application, EverySlotIsBoundByExactlyOneArea) {
   Application application(frame);
   for (int h = 1; h < static_cast<int>(Handler::Count); ++h) {
     const auto slot = static_cast<Handler>(h);
-    EXPECT_EQ(boundBy[slot].size(), frame.HasHandler(slot) ? 1u : 0u) << "slot " << h;
+    EXPECT_TRUE(frame.HasHandler(slot)) << "slot " << h;
+    EXPECT_EQ(boundBy[slot].size(), 1u) << "slot " << h;
   }
 }
 
