@@ -58,7 +58,8 @@ bool DatabaseCalls::LastStatementHad(int number) {
 }
 
 Text DatabaseCalls::LastServerMessage() {
-  std::string_view text = Call(kDbLastErrorText, {}).AsText();
+  const Value message = Call(kDbLastErrorText, {});
+  std::string_view text = message.AsText();
   // "[FreeTDS][SQL Server]..." or "[Microsoft][ODBC SQL Server Driver][SQL Server]...".
   while (text.starts_with('[')) {
     const std::size_t close = text.find(']');
@@ -83,7 +84,11 @@ Text DatabaseCalls::LastMessage() {
 bool DatabaseCalls::LastFailureLostConnection() {
   const Text state = LastSqlState();
   if (state.empty()) return LastMessage() == "not connected";
-  return state.starts_with("08");
+  if (state.starts_with("08")) return true;
+  // FreeTDS names what it met on the socket before it calls the link lost: an unexpected end
+  // of the stream, a failed read or write.
+  const int native = LastNativeError();
+  return native == 20017 || native == 20004 || native == 20006;
 }
 
 }  // namespace tw

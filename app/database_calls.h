@@ -36,8 +36,8 @@ class DatabaseCalls {
   Text LastMessage();
   // The principal diagnostic's text alone, without the driver's bracketed prefixes.
   Text LastServerMessage();
-  // True when the last failure says the connection itself is gone (SQLSTATE class 08, or no
-  // connection at all), so that a new login may help.
+  // True when the last failure says the connection itself is gone (SQLSTATE class 08, the
+  // driver's own network errors, or no connection at all), so that a new login may help.
   bool LastFailureLostConnection();
 
  private:

@@ -29,7 +29,8 @@ struct Diagnostic {
   Text sqlState;
   std::int32_t nativeError = 0;
   Text message;                       // every record's text, one per line
-  Text principalMessage;              // the text of the record that state and number come from
+  Text principalMessage;              // the text that says why: the principal record's, or the
+                                      // reason that a statement-failed notice follows
   std::vector<std::int32_t> natives;  // every record's native number, in order
 };
 

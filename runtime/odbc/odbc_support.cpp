@@ -90,6 +90,17 @@ Diagnostic ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
     d.sqlState = principal->state;
     d.nativeError = principal->native;
     d.principalMessage = principal->message;
+    // SQL Server follows the message that says why with a notice that the whole statement
+    // failed (5069 for ALTER DATABASE, 3013 for BACKUP), and the driver may list that notice
+    // first: the text that tells the reason is the other error's.
+    if (principal->native == 5069 || principal->native == 3013) {
+      for (const Record& rec : records) {
+        if (&rec != principal && !IsInfoState(rec.state) && rec.native != 0) {
+          d.principalMessage = rec.message;
+          break;
+        }
+      }
+    }
   }
   for (const Record& rec : records) {
     if (!d.message.empty()) d.message += "\n";

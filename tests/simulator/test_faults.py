@@ -59,6 +59,13 @@ class FaultsTest(unittest.TestCase):
         self.assertEqual(run[0].natives, [5701])
         self.assertTrue(link_lost(run[1]))
 
+    def test_drop_once_takes_only_the_first_matching_request(self):
+        self.sim.control({"drop_once_matching": ["SELECT 2"]})
+        first = self.sim.client("exec:SELECT 2", limit=30)
+        self.assertTrue(link_lost(first[0]))
+        again = self.sim.client("exec:SELECT 2", limit=30)
+        self.assertEqual(again[0].rows, [["2"]])
+
     def test_server_that_never_answers_fails_the_login_in_time(self):
         self.sim.control({"hang": True})
         run = self.sim.client(login_timeout=2, limit=30)

@@ -11,12 +11,13 @@ import threading
 
 from .catalog import fold
 
-FIELDS = {"refuse_logins", "hang", "drop_after_requests", "drop_matching", "delay_seconds",
-          "delay_matching", "offline"}
+FIELDS = {"refuse_logins", "hang", "drop_after_requests", "drop_matching", "drop_once_matching",
+          "delay_seconds", "delay_matching", "offline"}
 
 
 class Faults:
-    def __init__(self, entry):
+    def __init__(self, entry, take_once=lambda text: False):
+        self._take_once = take_once
         self.refuse_logins = entry.get("refuse_logins", False)
         self.hang = bool(entry.get("hang", False))
         self.drop_after_requests = entry.get("drop_after_requests")
@@ -39,7 +40,9 @@ class Faults:
     def drops(self, request_no, text):
         if self.drop_after_requests is not None and request_no > int(self.drop_after_requests):
             return True
-        return self.drop_matching is not None and self._matches(self.drop_matching, text)
+        if self.drop_matching is not None and self._matches(self.drop_matching, text):
+            return True
+        return self._take_once(text)
 
     def delay_for(self, text):
         if self.delay_seconds > 0 and self._matches(self.delay_matching, text):
@@ -56,6 +59,7 @@ class FaultSource:
         self.path = control_path
         self.last = {}
         self.lock = threading.Lock()
+        self.dropped_once = set()   # drop_once_matching texts already used, for these faults
 
     def current(self):
         with self.lock:
@@ -67,7 +71,20 @@ class FaultSource:
                         self.last = entry
                 except (OSError, ValueError):
                     pass   # missing or half-written: keep the last good state
-            return Faults(dict(self.base, **self.last))
+            entry = dict(self.base, **self.last)
+            once = entry.get("drop_once_matching") or []
+            once = [once] if isinstance(once, str) else list(once)
+            self.dropped_once &= set(once)   # a text taken out of the faults may drop again
+            return Faults(entry, lambda text: self._take_once(once, text))
+
+    def _take_once(self, patterns, text):
+        """The first request (of any connection) whose SQL holds a pattern drops; once each."""
+        with self.lock:
+            for p in patterns:
+                if p not in self.dropped_once and Faults._matches(p, text):
+                    self.dropped_once.add(p)
+                    return True
+            return False
 
 
 class StatementLog:
