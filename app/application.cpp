@@ -9,10 +9,10 @@
 #include "app/chooser.h"
 #include "app/cleanup.h"
 #include "app/connection.h"
+#include "app/database_unit.h"
 #include "app/schedule.h"
 #include "app/startup.h"
 #include "app/tray.h"
-#include "runtime/odbc/database_unit.h"
 #include "ui/frame.h"
 
 namespace tw {

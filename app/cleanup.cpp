@@ -8,6 +8,7 @@
 #include "app/probes.h"
 #include "app/shrink.h"
 #include "app/size_text.h"
+#include "runtime/datetime.h"
 #include "runtime/gbk.h"
 #include "runtime/services.h"
 #include "runtime/text.h"

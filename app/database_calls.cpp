@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/database_unit.h"
 #include "app/sql_texts.h"
-#include "runtime/odbc/database_unit.h"
 #include "ui/frame.h"
 
 namespace tw {

@@ -7,6 +7,7 @@
 #include "app/app.h"
 #include "app/cleanup.h"
 #include "app/settings.h"
+#include "runtime/datetime.h"
 #include "runtime/gbk.h"
 #include "runtime/text.h"
 #include "ui/frame.h"

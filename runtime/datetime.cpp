@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <ctime>
 
-#include "platform/local_time.h"
 #include "runtime/clock.h"
+#include "runtime/datetime.h"
+#include "runtime/local_time.h"
 #include "runtime/text.h"
 
 namespace tw {

@@ -1,15 +1,15 @@
 // The portable half of the system services: program location, the settings file on top of the
 // INI editor, registry path handling and value kinds, file queries and the two pauses. The
-// operating system is reached only through platform/platform_services.h.
+// operating system is reached only through runtime/platform_services.h.
 #include "runtime/services.h"
 
 #include <cstdint>
 #include <string>
 #include <utility>
 
-#include "platform/platform_services.h"
 #include "runtime/gbk.h"
 #include "runtime/ini.h"
+#include "runtime/platform_services.h"
 #include "runtime/pump.h"
 #include "runtime/text.h"
 
@@ -333,6 +333,12 @@ void DelayMs(int ms) {
     lastWake = now;
     pump->WaitUntil(end);
   }
+}
+
+std::optional<Bytes> ReadFileBytes(std::string_view path) {
+  std::string content;
+  if (platform::ReadWholeFile(path, content) != platform::ReadStatus::Ok) return std::nullopt;
+  return Bytes(content.begin(), content.end());
 }
 
 // ---- Host and processes --------------------------------------------------------------------

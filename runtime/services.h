@@ -61,6 +61,8 @@ bool RegDelete(int root, std::string_view path);
 
 // True when a directory search finds the path (directories and matching wildcards count).
 bool FileExists(std::string_view path);
+// The whole file; nullopt when it is missing or cannot be read.
+std::optional<Bytes> ReadFileBytes(std::string_view path);
 // Sets the attributes masked with 0x27 (read-only, hidden, system, archive).
 bool SetFileAttr(std::string_view path, int attributes);
 // Size in bytes of the first entry a directory search finds; -1 when none.

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/datetime.h"
 #include "runtime/text.h"
 
 namespace tw {

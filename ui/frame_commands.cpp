@@ -3,8 +3,8 @@
 // hands the work to the backend.
 #include <algorithm>
 
-#include "platform/platform_services.h"
 #include "runtime/gbk.h"
+#include "runtime/services.h"
 #include "runtime/text.h"
 #include "ui/frame.h"
 
@@ -98,9 +98,7 @@ void Frame::SetTrayIcon(int window, const Value& icon, const Value& tooltip) {
   Bytes bytes = icon.AsBytes();
   if (icon.IsText() && !icon.AsText().empty()) {
     // A file that cannot be read gives no bytes, which count as no icon.
-    std::string content;
-    if (platform::ReadWholeFile(icon.AsText(), content) == platform::ReadStatus::Ok)
-      bytes.assign(content.begin(), content.end());
+    if (auto content = ReadFileBytes(icon.AsText())) bytes = std::move(*content);
   }
   backend_.SetTrayIcon(window, bytes, CutToCharacters(tooltip.AsText(), 62));
 }

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/headless/headless.h"
+#include "runtime/datetime.h"
 #include "runtime/text.h"
 
 namespace tw {

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/odbc_platform.h"
 #include "platform/posix/private_folder.h"
 #include "runtime/gbk.h"
+#include "runtime/odbc/odbc_platform.h"
 
 namespace tw::odbc {
 

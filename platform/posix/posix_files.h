@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform_services.h"
+#include "runtime/platform_services.h"
 
 namespace tw::platform::posix {
 

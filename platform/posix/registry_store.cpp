@@ -19,9 +19,9 @@
 #include <optional>
 #include <sstream>
 
-#include "platform/platform_services.h"
 #include "platform/posix/posix_files.h"
 #include "runtime/ini.h"
+#include "runtime/platform_services.h"
 
 namespace tw::platform {
 namespace {

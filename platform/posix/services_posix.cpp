@@ -19,10 +19,10 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/platform_services.h"
 #include "platform/posix/host_name.h"
 #include "platform/posix/posix_files.h"
 #include "runtime/gbk.h"
+#include "runtime/platform_services.h"
 
 namespace tw::platform {
 namespace {

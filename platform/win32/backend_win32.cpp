@@ -1,7 +1,7 @@
 // The Win32 backend, building side: window classes, top-level windows placed and framed as their
 // layout says, every control created from its unit record (group boxes as parents of their
 // units, stacked in stored order), and tearing a window down again.
-#include "platform/win32/win32_backend.h"
+#include "platform/win32/backend_win32.h"
 
 #include <commctrl.h>
 

@@ -1,6 +1,6 @@
 // The Win32 backend's window commands: message box, pop-up menus, the combo box's item
 // commands, the report list view's row and cell commands, and the notification-area icon.
-#include "platform/win32/win32_backend.h"
+#include "platform/win32/backend_win32.h"
 
 #include <commctrl.h>
 #include <shellapi.h>

@@ -1,7 +1,7 @@
 // The Win32 backend's message loop and clock: one message at a time through the dialog manager
 // (Tab moves the focus, Esc becomes a close request), the quit request, window timers, waits
 // and the fatal error report.
-#include "platform/win32/win32_backend.h"
+#include "platform/win32/backend_win32.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // The Win32 backend's window procedures: the top-level window (clicks, combo choices, list
 // notifications, timers, tray mouse actions, close requests and the private messages), group
 // boxes that pass their units' notifications up, digit-only edit boxes and transparent labels.
-#include "platform/win32/win32_backend.h"
+#include "platform/win32/backend_win32.h"
 
 #include <commctrl.h>
 

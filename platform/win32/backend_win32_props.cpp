@@ -1,7 +1,7 @@
 // The Win32 backend's properties: geometry, visibility and the disabled state read live from the
 // native window, and the kind-specific properties (edit text, captions, check marks, combo
 // selection, progress position, selected list row, window display state).
-#include "platform/win32/win32_backend.h"
+#include "platform/win32/backend_win32.h"
 
 #include <commctrl.h>
 

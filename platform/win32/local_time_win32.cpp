@@ -1,5 +1,5 @@
 // Local calendar time on Windows.
-#include "platform/local_time.h"
+#include "runtime/local_time.h"
 
 namespace tw {
 

@@ -5,7 +5,7 @@
 #include <commctrl.h>
 
 #include "app/application.h"
-#include "platform/win32/win32_backend.h"
+#include "platform/win32/backend_win32.h"
 #include "runtime/services.h"
 #include "ui/frame.h"
 

@@ -1,6 +1,6 @@
 // Win32 side of the database object's system facts: the computer name, the user's temporary
 // folder and the file data source, with GBK paths converted to UTF-16 at this edge.
-#include "platform/odbc_platform.h"
+#include "runtime/odbc/odbc_platform.h"
 
 #include <windows.h>
 

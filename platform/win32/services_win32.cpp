@@ -13,9 +13,9 @@
 #include <mutex>
 #include <string>
 
-#include "platform/platform_services.h"
 #include "platform/win32/wide_text.h"
 #include "runtime/gbk.h"
+#include "runtime/platform_services.h"
 
 namespace tw::platform {
 namespace {

@@ -1,8 +1,8 @@
 // Connecting, closing and executing statements: the connection half of the connection layer.
 #include <algorithm>
 
-#include "platform/odbc_platform.h"
 #include "runtime/odbc/database.h"
+#include "runtime/odbc/odbc_platform.h"
 #include "runtime/odbc/sql_text.h"
 
 namespace tw::odbc {

@@ -1,7 +1,8 @@
 // The connection layer of the database object: a small table of named entry points over the
-// ODBC driver manager. A Database is one connection with up to 30 open result tables; every
-// entry point takes it first and answers with its failure value when it is missing. Texts are
-// GBK; the layer speaks UTF-16 to the driver so that the locale never changes them.
+// ODBC driver manager. A Database is one connection with up to 30 open result tables (their
+// entry points are in runtime/odbc/table.h); every entry point takes it first and answers with
+// its failure value when it is missing. Texts are GBK; the layer speaks UTF-16 to the driver so
+// that the locale never changes them.
 #pragma once
 
 #include <cstdint>
@@ -34,28 +35,6 @@ struct Diagnostic {
   std::vector<std::int32_t> natives;  // every record's native number, in order
 };
 
-// The value of one field of the current row.
-enum class FieldKind : std::uint8_t {
-  None = 0,
-  Byte = 1,
-  Short = 2,
-  Int = 3,
-  Float = 5,
-  Double = 6,
-  Bool = 7,
-  Text = 8,
-  DateTime = 9,
-  Bytes = 10,
-};
-struct FieldValue {
-  FieldKind kind = FieldKind::None;
-  std::int64_t integer = 0;  // byte, short, int, bool
-  double real = 0.0;         // float, double, date-time
-  Text text;
-  Bytes bytes;
-  bool lossy = false;  // a text holding characters GBK cannot represent, each as '?'
-};
-
 // A statement parameter: text (length -1, NUL-terminated GBK) or byte data with its length.
 struct SqlParam {
   const void* data = nullptr;
@@ -74,14 +53,7 @@ DatabasePtr NewOpenDatabase(std::string_view connection, bool readOnly, bool noP
                             Diagnostic* failure = nullptr);
 // Closes every table, disconnects and releases the connection; `db` is empty afterwards.
 void CloseDatabase(DatabasePtr& db);
-TableHandle OpenTable(Database* db, std::string_view sql);
-void MoveNext(Database* db, TableHandle table);
-// Releases one table and its slot; false when the handle names no open table.
-bool CloseTable(Database* db, TableHandle table);
-bool ReadColByIndex(Database* db, TableHandle table, int index, FieldValue* field);
-bool ReadColByName(Database* db, TableHandle table, std::string_view name, FieldValue* field);
 bool ExecuteSql(Database* db, std::string_view sql, const SqlParam* params, int count);
-void EmptyVar(FieldValue* field);
 
 // What the connection keeps for its owner.
 const Text& StoredConnectionString(const Database* db);

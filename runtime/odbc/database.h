@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/odbc_api.h"
 #include "runtime/odbc/connection.h"
+#include "runtime/odbc/odbc_api.h"
 
 namespace tw::odbc {
 

@@ -2,6 +2,7 @@
 // database object that need no driver.
 #include "runtime/odbc/sql_text.h"
 
+#include "runtime/datetime.h"
 #include "runtime/text.h"
 
 #include <cctype>

@@ -1,10 +1,13 @@
 // Result tables: opening a query on a static read-only cursor, moving through it and reading
 // fields of the current row, with the bound text copies as the fallback for every read.
+#include "runtime/odbc/table.h"
+
 #include <algorithm>
 #include <atomic>
 #include <limits>
 #include <new>
 
+#include "runtime/datetime.h"
 #include "runtime/odbc/database.h"
 #include "runtime/odbc/sql_text.h"
 #include "runtime/text.h"

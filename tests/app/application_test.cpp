@@ -13,11 +13,11 @@
 #include "app/chooser.h"
 #include "app/cleanup.h"
 #include "app/connection.h"
+#include "app/database_unit.h"
 #include "app/schedule.h"
 #include "app/startup.h"
 #include "app/tray.h"
 #include "platform/headless/headless.h"
-#include "runtime/odbc/database_unit.h"
 #include "ui/frame.h"
 
 namespace tw {

@@ -13,8 +13,8 @@
 
 #include "app/application.h"
 #include "platform/headless/headless.h"
-#include "platform/odbc_api.h"
 #include "runtime/gbk.h"
+#include "runtime/odbc/odbc_api.h"
 #include "runtime/services.h"
 #include "tests/odbc/odbc_test_support.h"
 #include "ui/frame.h"

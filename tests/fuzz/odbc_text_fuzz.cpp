@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/datetime.h"
 #include "runtime/odbc/sql_text.h"
 #include "runtime/text.h"
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "runtime/datetime.h"
 #include "runtime/gbk.h"
 #include "runtime/text.h"
 

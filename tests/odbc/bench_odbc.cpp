@@ -7,9 +7,9 @@
 #include <functional>
 #include <string>
 
-#include "platform/odbc_api.h"
+#include "app/database_unit.h"
 #include "runtime/gbk.h"
-#include "runtime/odbc/database_unit.h"
+#include "runtime/odbc/odbc_api.h"
 #include "tests/odbc/odbc_test_support.h"
 
 namespace {

@@ -3,11 +3,11 @@
 // the process-wide environment, and the unit reached through the frame.
 #include <gtest/gtest.h>
 
+#include "app/database_unit.h"
 #include "platform/headless/headless.h"
-#include "platform/odbc_platform.h"
 #include "runtime/gbk.h"
 #include "runtime/odbc/database.h"
-#include "runtime/odbc/database_unit.h"
+#include "runtime/odbc/odbc_platform.h"
 #include "tests/odbc/odbc_test_support.h"
 
 namespace tw {

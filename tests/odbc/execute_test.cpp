@@ -5,9 +5,9 @@
 
 #include <chrono>
 
+#include "app/database_unit.h"
 #include "runtime/gbk.h"
 #include "runtime/odbc/database.h"
-#include "runtime/odbc/database_unit.h"
 #include "tests/odbc/odbc_test_support.h"
 
 namespace tw {

@@ -5,10 +5,11 @@
 
 #include <chrono>
 
-#include "platform/odbc_platform.h"
+#include "app/database_unit.h"
 #include "runtime/odbc/connection.h"
 #include "runtime/odbc/database.h"
-#include "runtime/odbc/database_unit.h"
+#include "runtime/odbc/odbc_platform.h"
+#include "runtime/odbc/table.h"
 #include "tests/odbc/odbc_test_support.h"
 
 namespace tw {

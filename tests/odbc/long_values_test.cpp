@@ -9,8 +9,8 @@
 #include <cstring>
 #include <new>
 
+#include "app/database_unit.h"
 #include "runtime/odbc/database.h"
-#include "runtime/odbc/database_unit.h"
 #include "tests/odbc/odbc_test_support.h"
 
 // Allocations through operator new on the test's thread larger than this many bytes fail while

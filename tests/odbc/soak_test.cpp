@@ -13,6 +13,7 @@
 
 #include "app/application.h"
 #include "platform/headless/headless.h"
+#include "runtime/datetime.h"
 #include "runtime/gbk.h"
 #include "runtime/services.h"
 #include "runtime/text.h"

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "runtime/datetime.h"
 #include "runtime/gbk.h"
 #include "runtime/odbc/sql_text.h"
 #include "runtime/text.h"

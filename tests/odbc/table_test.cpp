@@ -3,8 +3,9 @@
 // Chinese text both ways, bracket translation and the static cursor's walk.
 #include <gtest/gtest.h>
 
+#include "app/database_unit.h"
+#include "runtime/datetime.h"
 #include "runtime/gbk.h"
-#include "runtime/odbc/database_unit.h"
 #include "runtime/text.h"
 #include "tests/odbc/odbc_test_support.h"
 

@@ -3,8 +3,9 @@
 // The simulator gets one extra table for this (typed_sim.py).
 #include <gtest/gtest.h>
 
+#include "app/database_unit.h"
+#include "runtime/datetime.h"
 #include "runtime/gbk.h"
-#include "runtime/odbc/database_unit.h"
 #include "runtime/text.h"
 #include "tests/odbc/odbc_test_support.h"
 

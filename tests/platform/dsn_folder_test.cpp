@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/odbc_platform.h"
 #include "platform/posix/private_folder.h"
+#include "runtime/odbc/odbc_platform.h"
 
 namespace tw::odbc {
 namespace {

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <limits>
 
+#include "runtime/datetime.h"
 #include "runtime/gbk.h"
 #include "runtime/text.h"
 

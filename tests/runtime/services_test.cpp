@@ -17,9 +17,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/platform_services.h"
 #include "platform/posix/host_name.h"
 #include "runtime/gbk.h"
+#include "runtime/platform_services.h"
 
 namespace tw {
 namespace {

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/platform_services.h"
 #include "runtime/gbk.h"
 #include "runtime/odbc/connection.h"
+#include "runtime/platform_services.h"
 #include "tests/scenario/address_map.h"
 #include "tests/scenario/environment.h"
 #include "tests/scenario/observing_backend.h"

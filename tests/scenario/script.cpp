@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "runtime/datetime.h"
 #include "runtime/gbk.h"
 #include "runtime/text.h"
 #include "tests/scenario/scenario.h"

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/platform_services.h"
 #include "runtime/gbk.h"
+#include "runtime/platform_services.h"
 #include "tests/scenario/scenario.h"
 
 namespace tw::scenario {

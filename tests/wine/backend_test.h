@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/win32/win32_backend.h"
+#include "platform/win32/backend_win32.h"
 #include "ui/frame.h"
 
 namespace twtest {

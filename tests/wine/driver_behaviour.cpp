@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/win32/win32_backend.h"
+#include "platform/win32/backend_win32.h"
 #include "tests/wine/driver.h"
 #include "ui/layout.h"
 

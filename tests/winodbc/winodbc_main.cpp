@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/odbc_platform.h"
+#include "app/database_unit.h"
 #include "platform/win32/wide_text.h"
 #include "runtime/gbk.h"
 #include "runtime/odbc/database.h"
-#include "runtime/odbc/database_unit.h"
+#include "runtime/odbc/odbc_platform.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/platform_services.h"
 #include "platform/win32/wide_text.h"
 #include "runtime/gbk.h"
+#include "runtime/platform_services.h"
 #include "runtime/services.h"
 
 namespace {

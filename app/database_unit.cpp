@@ -2,13 +2,13 @@
 // data source written around every login, and the method table the frame calls. No exception
 // leaves the unit: memory that runs out inside a method fails that method with its failure
 // value and the failure "out of memory".
-#include "runtime/odbc/database_unit.h"
+#include "app/database_unit.h"
 
 #include <algorithm>
 #include <new>
 #include <utility>
 
-#include "platform/odbc_platform.h"
+#include "runtime/odbc/odbc_platform.h"
 #include "runtime/odbc/sql_text.h"
 #include "runtime/text.h"
 

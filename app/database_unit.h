@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/odbc/connection.h"
+#include "runtime/odbc/table.h"
 #include "ui/frame.h"
 
 namespace tw {
