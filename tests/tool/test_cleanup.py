@@ -57,6 +57,11 @@ class SingleCleanup(CleanupTest):
         self.assertEqual(t.snapshots["s"]["servers"][ADDR]["databases"]["sales"],
                          {"recovery": "FULL", "log_pages": 64})
 
+    def test_the_freed_amount_in_megabytes(self):
+        # 1614 pages before and the 64-page floor after: 13.016 - 0.516 = 12.5 "MB".
+        t = self.single(db("sales", log_pages=1614, log={"used": 1000, "active": 10}))
+        self.assertRegex(self.row(t, "sales")[3], "^" + STAMP + " 清理了 12.5 MB$")
+
     def test_on_this_machine_sizes_are_the_files_on_disk(self):
         t = self.single(db("sales", log_pages=2048, log={"used": 1000, "active": 100}),
                         address="WS01")

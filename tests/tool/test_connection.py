@@ -135,6 +135,18 @@ class WindowStates(ToolTest):
         # A connect by hand selects nothing, whatever 指定库 says.
         self.assertEqual(again["组合框_库名"]["selection"], -1)
 
+    def test_a_connect_leaves_one_mode_box_ticked(self):
+        # The saved mode is ticked again after the connect; the one the user ticked meanwhile
+        # without saving goes, so the schedule cannot start two cleanups.
+        text = settings_file(定时配置={"模式": "每月一次", "日期": "1", "时": "1", "分": "0", "秒": "0"})
+        steps = [{"start": {}}, SHOW, {"click": "选择框_每月"}, {"click": "选择框_每天"},
+                 {"snapshot": "edited"}] + login_steps() + [{"snapshot": "s"}]
+        t = self.run_tool({"files": {SETTINGS: text}, "servers": [SERVER], "steps": steps})
+        self.assertTrue(t.unit("edited", "选择框_每天")["checked"])
+        u = t.snapshots["s"]["units"]
+        self.assertEqual([u[b]["checked"] for b in MODE_BOXES], [True, False, False])
+        self.assertEqual([u[b]["enabled"] for b in MODE_BOXES], [True, False, False])
+
     def test_progress_dots_follow_the_attempt(self):
         steps = [{"start": {}}] + login_steps()[:-1] + [
             {"snapshot": "d0"}, {"wait": 600}, {"snapshot": "d1"}, {"wait": 500},
