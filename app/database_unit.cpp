@@ -24,13 +24,6 @@ odbc::TableHandle HandleOf(const Value& v) {
   return NumericToInt(v).value_or(0);
 }
 
-bool IsTrue(const Value& v) {
-  if (v.kind() == ValueKind::Bool) return v.AsBool();
-  if (v.IsIntegral()) return v.Integer() != 0;
-  if (v.IsNumeric()) return v.Real() != 0.0;
-  return false;
-}
-
 Value ToValue(odbc::FieldValue&& f) {
   switch (f.kind) {
     case odbc::FieldKind::Byte:
@@ -64,16 +57,7 @@ DatabaseUnit::~DatabaseUnit() {
 }
 
 void DatabaseUnit::Refused(const char* why) {
-  lastFailure_ = odbc::Diagnostic{{}, 0, why, why, {}};
-}
-
-void DatabaseUnit::OutOfMemory() noexcept {
-  // The message is short enough to need no allocation; should one fail, the record stays empty.
-  lastFailure_ = odbc::Diagnostic{};
-  try {
-    lastFailure_.message = odbc::kOutOfMemoryMessage;
-  } catch (...) {
-  }
+  lastFailure_ = odbc::OwnFailure(why);
 }
 
 void DatabaseUnit::NoteFailure() {
@@ -169,7 +153,7 @@ Value DatabaseUnit::ReadCol(const Value& table, const Value& field) {
       }
     }
   } catch (const std::bad_alloc&) {
-    OutOfMemory();
+    odbc::RecordOutOfMemory(lastFailure_);
     // The empty value of what was being read.
     const odbc::FieldKind kind = f.kind;
     f = odbc::FieldValue{};

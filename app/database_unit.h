@@ -62,7 +62,6 @@ class DatabaseUnit final : public UnitObject {
  private:
   void Refused(const char* why);
   void NoteFailure();
-  void OutOfMemory() noexcept;
   Value Dispatch(int method, const std::vector<Value>& args);
   // Runs a method's body; when memory runs out inside it, records that and gives `failed`.
   template <typename R, typename Body>
@@ -70,7 +69,7 @@ class DatabaseUnit final : public UnitObject {
     try {
       return body();
     } catch (const std::bad_alloc&) {
-      OutOfMemory();
+      odbc::RecordOutOfMemory(lastFailure_);
       return failed;
     }
   }

@@ -6,9 +6,14 @@
 #include <cctype>
 
 #include "runtime/gbk.h"
+#include "runtime/gbk_text.h"
 
 namespace tw::sql {
 namespace {
+
+// 0x80 leads, as in the database object's bracket translation that every one of these texts
+// passes through: stepping otherwise would double a bracket it then takes for a trail byte.
+constexpr gbk::LeadBytes kLeads = gbk::LeadBytes::From0x80;
 
 // Transact-SQL's reserved words, upper case, sorted: a database of one of these names must be
 // quoted even though it looks like an identifier.
@@ -216,9 +221,8 @@ Text Doubled(std::string_view text, char c) {
   Text out;
   out.reserve(text.size() + 2);
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto b = static_cast<unsigned char>(text[i]);
     // The second byte of a double-byte character is never one of ours, whatever its value.
-    if (b >= 0x80 && i + 1 < text.size()) {
+    if (gbk::CharLength(text, i, kLeads) == 2) {
       out.append(text.substr(i, 2));
       ++i;
       continue;
@@ -287,7 +291,7 @@ Text ForBracketTranslation(std::string_view sql) {
   bool inLiteral = false;
   for (std::size_t i = 0; i < sql.size(); ++i) {
     const char c = sql[i];
-    if (static_cast<unsigned char>(c) >= 0x80 && i + 1 < sql.size()) {
+    if (gbk::CharLength(sql, i, kLeads) == 2) {
       out.append(sql.substr(i, 2));
       ++i;
       continue;

@@ -3,6 +3,8 @@
 
 #include <vector>
 
+#include "runtime/gbk_text.h"
+
 namespace tw::ini {
 namespace {
 
@@ -31,10 +33,14 @@ std::vector<Line> SplitLines(std::string_view c) {
   return lines;
 }
 
-// Bytes taken by the character at `i`: a GBK lead byte carries the byte after it.
+// A GBK file steps 0x80 as a lead byte, as the value commands that hand it names and values do;
+// a UTF-8 file is compared byte by byte, so no byte leads there.
+gbk::LeadBytes Leads(Charset cs) {
+  return cs == Charset::Gbk ? gbk::LeadBytes::From0x80 : gbk::LeadBytes::None;
+}
+
 std::size_t CharLen(std::string_view s, std::size_t i, Charset cs) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  return (cs == Charset::Gbk && b >= 0x80 && i + 1 < s.size()) ? 2 : 1;
+  return gbk::CharLength(s, i, Leads(cs));
 }
 
 // A character reduced to one number with letter case removed.
@@ -95,8 +101,10 @@ bool IsBlankLine(std::string_view line) {
   return SkipLeadingBlanks(line).empty();
 }
 
+// A line as the platform's functions read it: as a C string, so a NUL byte ends it.
 std::string_view LineText(std::string_view c, const Line& l) {
-  return c.substr(l.begin, l.end - l.begin);
+  const std::string_view line = c.substr(l.begin, l.end - l.begin);
+  return line.substr(0, line.find('\0'));
 }
 
 // A section: its header line and the lines [first, last) of its body.
@@ -257,19 +265,11 @@ std::optional<std::string_view> Find(std::string_view content, std::string_view 
   if (section.empty() || key.empty()) return std::nullopt;
   const auto found = LookUp(content, section, key, cs);
   if (!found) return std::nullopt;
-  // The platform's functions read a line as a C string: a NUL byte ends the value.
-  return found->value.substr(0, found->value.find('\0'));
+  return found->value;
 }
 
 std::string_view CutValue(std::string_view value, std::size_t limit, Charset cs) {
-  if (value.size() <= limit) return value;
-  std::size_t i = 0;
-  while (i < limit) {
-    const std::size_t n = CharLen(value, i, cs);
-    if (i + n > limit) break;
-    i += n;
-  }
-  return value.substr(0, i);
+  return value.substr(0, gbk::FitBytes(value, limit, Leads(cs)));
 }
 
 EditResult Edit(std::string_view content, std::string_view section,

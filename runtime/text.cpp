@@ -10,6 +10,8 @@
 #include <string_view>
 
 #include "runtime/datetime.h"
+#include "runtime/gbk_text.h"
+#include "runtime/leading_number.h"
 #include "runtime/text.h"
 
 namespace tw {
@@ -101,27 +103,6 @@ std::int32_t Truncate(double x) {
   return static_cast<std::int32_t>(x);
 }
 
-bool IsSpace(unsigned char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-std::int32_t ParseDecimal(std::string_view t) {
-  std::size_t i = 0;
-  while (i < t.size() && IsSpace(static_cast<unsigned char>(t[i]))) ++i;
-  bool negative = false;
-  if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
-    negative = t[i] == '-';
-    ++i;
-  }
-  // The magnitude stops growing just past the 32-bit range, so any number of digits is safe.
-  constexpr std::int64_t kCap = std::int64_t{1} << 32;
-  std::int64_t magnitude = 0;
-  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
-    if (magnitude < kCap) magnitude = magnitude * 10 + (t[i] - '0');
-  }
-  return Saturate(negative ? -magnitude : magnitude);
-}
-
 }  // namespace
 
 int TextLength(std::string_view t) {
@@ -181,7 +162,9 @@ std::int32_t ToInt(const Value& v) {
     case ValueKind::Double:
       return Truncate(v.Real());
     case ValueKind::Text:
-      return ParseDecimal(FullToHalfWidth(v.AsText()));
+      // The value commands' blanks, tab to carriage return among them, and their 32-bit range.
+      return LeadingWhole32(std::string_view(FullToHalfWidth(v.AsText())),
+                            Blanks::SpaceAndTabToReturn);
     default:
       return 0;
   }
@@ -195,12 +178,13 @@ std::optional<std::int32_t> NumericToInt(const Value& v) {
 Text FullToHalfWidth(std::string_view t) {
   Text out;
   out.reserve(t.size());
+  // 0x80 leads, as in the other value commands, so that they all see the same characters.
   for (std::size_t i = 0; i < t.size(); ++i) {
-    const auto lead = static_cast<unsigned char>(t[i]);
-    if (lead < 0x80 || i + 1 == t.size()) {
+    if (gbk::CharLength(t, i, gbk::LeadBytes::From0x80) == 1) {
       out.push_back(t[i]);
       continue;
     }
+    const auto lead = static_cast<unsigned char>(t[i]);
     const auto trail = static_cast<unsigned char>(t[++i]);
     if (lead == 0xA3 && trail >= 0xA1 && trail <= 0xFE) {
       out.push_back(static_cast<char>(trail - 0x80));

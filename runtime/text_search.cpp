@@ -5,27 +5,27 @@
 #include <optional>
 #include <string_view>
 
+#include "runtime/gbk_text.h"
 #include "runtime/text.h"
 
 namespace tw {
 namespace {
 
-bool IsLead(char c) {
-  return static_cast<unsigned char>(c) >= 0x80;
-}
+// 0x80 leads here as in every value command; only the window controls take it for the euro.
+constexpr gbk::LeadBytes kLeads = gbk::LeadBytes::From0x80;
 
 char AsciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Bytes of the character starting at `i`: a lead byte at the very end stands alone.
 std::size_t CharLength(std::string_view t, std::size_t i) {
-  return IsLead(t[i]) && i + 1 < t.size() ? 2 : 1;
+  return gbk::CharLength(t, i, kLeads);
 }
 
-// A lead byte with nothing after it is half a character: no match may begin there.
+// A lead byte with nothing after it is half a character: no match may begin there, though
+// everywhere else it steps as a character of one byte.
 bool IsTruncatedLead(std::string_view t, std::size_t i) {
-  return IsLead(t[i]) && i + 1 == t.size();
+  return gbk::IsLeadByte(t[i], kLeads) && i + 1 == t.size();
 }
 
 // Whether `sought` is at offset `at` of `text` (enough bytes must remain). Loosely, ASCII
@@ -36,7 +36,7 @@ bool MatchesAt(std::string_view text, std::size_t at, std::string_view sought, b
   for (std::size_t j = 0; j < sought.size(); ++j) {
     const char a = text[at + j];
     const char b = sought[j];
-    if (IsLead(b) && j + 1 < sought.size()) {
+    if (CharLength(sought, j) == 2) {
       if (a != b || text[at + j + 1] != sought[j + 1]) return false;
       ++j;
     } else if (AsciiLower(a) != AsciiLower(b)) {

@@ -99,4 +99,13 @@ class Value {
   Data data_;
 };
 
+// Whether a value counts as true where the program asks yes or no of it: a bool as itself, a
+// number when it is not 0; every other kind, the absent value included, is false.
+inline bool IsTrue(const Value& v) {
+  if (v.kind() == ValueKind::Bool) return v.AsBool();
+  if (v.IsIntegral()) return v.Integer() != 0;
+  if (v.IsNumeric()) return v.Real() != 0.0;
+  return false;
+}
+
 }  // namespace tw

@@ -11,63 +11,17 @@
 
 #include "runtime/gbk.h"
 #include "runtime/text.h"
+#include "ui/allocation.h"
 
 namespace tw {
 namespace {
 
 Frame* g_current = nullptr;
 
-// Which value a property takes; decides the conversion before the backend sees it.
-enum class PropType { Int, Bool, Text, Bytes, Any };
-
-PropType TypeOf(UnitKind kind, int number) {
-  switch (number) {
-    case prop::kLeft:
-    case prop::kTop:
-    case prop::kWidth:
-    case prop::kHeight:
-      return PropType::Int;
-    case prop::kTag:
-      return PropType::Text;
-    case prop::kVisible:
-    case prop::kDisabled:
-      return PropType::Bool;
-    case prop::kCursor:
-      return PropType::Bytes;
-    default:
-      break;
-  }
-  switch (kind) {
-    case UnitKind::Edit:
-      return number == prop::kEditText ? PropType::Text : PropType::Any;
-    case UnitKind::Timer:
-      return number == prop::kTimerInterval ? PropType::Int : PropType::Any;
-    case UnitKind::Button:
-      return number == prop::kCaption ? PropType::Text : PropType::Any;
-    case UnitKind::CheckBox:
-    case UnitKind::Radio:
-      return number == prop::kChecked ? PropType::Bool : PropType::Any;
-    case UnitKind::Combo:
-      return number == prop::kComboSelection ? PropType::Int : PropType::Any;
-    case UnitKind::Progress:
-      return number == prop::kProgressPos ? PropType::Int : PropType::Any;
-    case UnitKind::ListView:
-      return number == prop::kListSelected ? PropType::Int : PropType::Any;
-    case UnitKind::Window:
-      return number == prop::kWindowState ? PropType::Int : PropType::Any;
-    default:
-      return PropType::Any;
-  }
-}
-
 // What a close handler's result means: no value at all lets the window close, as when nothing
 // is bound; a value closes it only when it is true (a number counts as true when not 0).
 bool CloseAllowed(const Value& r) {
-  if (r.IsAbsent()) return true;
-  if (r.kind() == ValueKind::Bool) return r.AsBool();
-  if (r.IsIntegral()) return r.Integer() != 0;
-  if (r.IsNumeric()) return r.Real() != 0.0;
-  return false;
+  return r.IsAbsent() || IsTrue(r);
 }
 
 // An exception's own description, kept to printable ASCII: it is not known to be GBK.
@@ -320,8 +274,9 @@ Frame::UnitRecord& Frame::LookupForCommand(UnitRef unit) {
   return Lookup(unit, err::kWindowNotLoaded, "未载入欲访问窗口组件所在的窗口");
 }
 
-Value Frame::Normalize(const UnitRecord& rec, int number, const Value& value) {
-  switch (TypeOf(rec.layout->kind, number)) {
+Value Frame::Normalize(const std::optional<PropertySpec>& spec, const Value& value) {
+  if (!spec) return value;  // a number the kind does not have takes any value
+  switch (spec->type) {
     case PropType::Int: {
       auto n = NumericToInt(value);
       if (!n) Fail(err::kNotNumeric, Gbk("欲转换数据类型不是数值"));
@@ -337,35 +292,34 @@ Value Frame::Normalize(const UnitRecord& rec, int number, const Value& value) {
     case PropType::Bytes:
       if (value.IsBytes() || value.IsAbsent()) return Value::Blob(value.AsBytes());
       Fail(err::kWrongType, Gbk("欲写入属性的数据类型不正确"));
-    case PropType::Any:
-      break;
   }
   return value;
 }
 
 Value Frame::ReadProp(UnitRef unit, int number) {
   UnitRecord& rec = Lookup(unit, err::kReadNotLoaded, "读取组件属性时发现指定窗口尚未载入");
-  const UnitKind kind = rec.layout->kind;
-  if (kind == UnitKind::Window && number == prop::kWindowIcon) {
+  const auto spec = FindProperty(rec.layout->kind, number);
+  if (spec && spec->id == PropId::WindowIcon) {
     return FindWin(unit.window)->layout->hasIcon ? Value::Blob(TidewellIcon()) : Value::Blob({});
   }
-  if (HasNativeWindow(kind)) {
+  if (spec && spec->native) {
     if (auto v = backend_.GetProperty(unit, number)) return *v;
   }
   if (auto it = rec.stored.find(number); it != rec.stored.end()) return it->second;
-  switch (number) {
-    case prop::kLeft:
+  if (!spec) return Value{};
+  switch (spec->id) {
+    case PropId::Left:
       return Value::Int(rec.layout->left);
-    case prop::kTop:
+    case PropId::Top:
       return Value::Int(rec.layout->top);
-    case prop::kWidth:
+    case PropId::Width:
       return Value::Int(rec.layout->width);
-    case prop::kHeight:
+    case PropId::Height:
       return Value::Int(rec.layout->height);
     default:
       break;
   }
-  switch (TypeOf(kind, number)) {
+  switch (spec->type) {
     case PropType::Int:
       return Value::Int(0);
     case PropType::Bool:
@@ -374,17 +328,16 @@ Value Frame::ReadProp(UnitRef unit, int number) {
       return Value::Str({});
     case PropType::Bytes:
       return Value::Blob({});
-    case PropType::Any:
-      break;
   }
   return Value{};
 }
 
 void Frame::WriteProp(UnitRef unit, int number, const Value& value) {
   UnitRecord& rec = Lookup(unit, err::kWriteNotLoaded, "修改组件属性时发现指定窗口尚未载入");
-  const Value v = Normalize(rec, number, value);
-  const UnitKind kind = rec.layout->kind;
-  if (kind == UnitKind::Timer && number == prop::kTimerInterval) {
+  const auto spec = FindProperty(rec.layout->kind, number);
+  const Value v = Normalize(spec, value);
+  if (spec && spec->readOnly) return;
+  if (spec && spec->id == PropId::TimerInterval) {
     const int interval = std::max<int>(0, static_cast<int>(v.Integer()));
     Value& cur = rec.stored[prop::kTimerInterval];
     if (cur.Integer() == interval) return;  // writing the current value changes nothing
@@ -392,7 +345,7 @@ void Frame::WriteProp(UnitRef unit, int number, const Value& value) {
     backend_.SetTimer(unit, interval);
     return;
   }
-  if (HasNativeWindow(kind) && backend_.SetProperty(unit, number, v)) return;
+  if (spec && spec->native && backend_.SetProperty(unit, number, v)) return;
   rec.stored[number] = v;
 }
 
@@ -431,8 +384,8 @@ Value Frame::Guard(const std::function<Value()>& fn) {
   // error like any other.
   try {
     return fn();
-  } catch (const std::bad_alloc&) {
-    FailOutOfMemory(0);
+  } catch (const std::bad_alloc& e) {
+    FailOutOfMemory(RequestedBytes(e));
   } catch (const std::exception& e) {
     Fail(err::kUnhandledException,
          Gbk("事件处理子程序中发生了未处理的异常：") + Describe(e.what()));

@@ -16,6 +16,7 @@
 #include "runtime/value.h"
 #include "ui/backend.h"
 #include "ui/layout.h"
+#include "ui/properties.h"
 #include "ui/units.h"
 
 namespace tw {
@@ -155,7 +156,7 @@ class Frame final : public EventSink, public MessagePump {
   void DeferDestroy(int window);
   void RepostDeferred();
   bool BuildPopup(int window, int menuUnit, std::vector<PopupItem>& items);
-  Value Normalize(const UnitRecord& rec, int number, const Value& value);
+  Value Normalize(const std::optional<PropertySpec>& spec, const Value& value);
 
   Backend& backend_;
   Frame* previous_ = nullptr;

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "runtime/gbk.h"
+#include "runtime/gbk_text.h"
 #include "runtime/services.h"
 #include "runtime/text.h"
 #include "ui/frame.h"
@@ -18,12 +19,8 @@ int PlatformButtonToResult(int id) {
 
 // Cuts a GBK text to at most `limit` characters, a double-byte character counting as one.
 Text CutToCharacters(const Text& t, std::size_t limit) {
-  std::size_t i = 0;
-  for (std::size_t count = 0; i < t.size() && count < limit; ++count) {
-    // 0x80 is a character of its own (the euro sign); double-byte characters lead with 0x81+.
-    i += (static_cast<unsigned char>(t[i]) >= 0x81 && i + 1 < t.size()) ? 2 : 1;
-  }
-  return t.substr(0, i);
+  // Counted as the shell counts the tooltip it shows: 0x80 is a character of its own there.
+  return t.substr(0, gbk::FitChars(t, limit, gbk::LeadBytes::From0x81));
 }
 
 }  // namespace

@@ -118,7 +118,10 @@ enum class Handler : std::uint8_t {
   Count,
 };
 
-// Common properties.
+// Property numbers. 0 to 7 are common to every kind; from 8 on a number is the kind's own and
+// the same number means different things on different kinds (kEditText and kTimerInterval,
+// kChecked and kWindowState). ui/properties.h says what a number is for a given kind; code
+// below the frame goes by that, never by the bare number.
 namespace prop {
 inline constexpr int kLeft = 0;
 inline constexpr int kTop = 1;
@@ -128,7 +131,7 @@ inline constexpr int kTag = 4;
 inline constexpr int kVisible = 5;
 inline constexpr int kDisabled = 6;
 inline constexpr int kCursor = 7;
-// Kind-specific properties.
+// Kind-specific properties: the kinds named are the only ones that have them.
 inline constexpr int kEditText = 8;         // edit box: content (text)
 inline constexpr int kTimerInterval = 8;    // timer: ms, 0 stops (int)
 inline constexpr int kCaption = 10;         // push button: caption (text)

@@ -1,9 +1,10 @@
-// Headless windows and their units: building from the layout, destruction, the properties the
-// window system holds (geometry, visibility, disabled state, texts, check marks, selections,
-// progress, display state), and what tests read back.
+// Headless windows and their units: building from the layout, destruction, how the properties
+// that the table in ui/properties.h gives the native control are kept here, and what tests read
+// back.
 #include <algorithm>
 
 #include "platform/headless/headless.h"
+#include "ui/properties.h"
 
 namespace tw {
 namespace {
@@ -111,52 +112,42 @@ void HeadlessBackend::BringToFront(int window) {
 std::optional<Value> HeadlessBackend::GetProperty(UnitRef unit, int number) {
   const UnitState* u = Find(unit);
   if (u == nullptr) return std::nullopt;
-  switch (number) {
-    case prop::kLeft:
+  const auto spec = FindNativeProperty(u->layout->kind, number);
+  if (!spec) return std::nullopt;
+  switch (spec->id) {
+    case PropId::Left:
       return Value::Int(u->left);
-    case prop::kTop:
+    case PropId::Top:
       return Value::Int(u->top);
-    case prop::kWidth:
+    case PropId::Width:
       return Value::Int(u->width);
-    case prop::kHeight:
+    case PropId::Height:
       return Value::Int(u->height);
-    case prop::kVisible:
+    case PropId::Visible:
       return Value::Bool(u->visible);
-    case prop::kDisabled:
+    case PropId::Disabled:
       return Value::Bool(u->disabled);
-    default:
-      break;
-  }
-  switch (u->layout->kind) {
-    case UnitKind::Edit:
-      if (number == prop::kEditText) return Value::Str(u->text);
-      break;
-    case UnitKind::Button:
-      if (number == prop::kCaption) return Value::Str(u->text);
-      break;
-    case UnitKind::CheckBox:
-    case UnitKind::Radio:
-      if (number == prop::kChecked) return Value::Bool(u->checked);
-      break;
-    case UnitKind::Combo:
-      if (number == prop::kComboSelection) return Value::Int(u->selection);
-      break;
-    case UnitKind::Progress:
-      if (number == prop::kProgressPos) return Value::Int(u->position);
-      break;
-    case UnitKind::ListView:
-      if (number == prop::kListSelected) {
-        for (std::size_t i = 0; i < u->rows.size(); ++i) {
-          if (u->rows[i].selected) return Value::Int(static_cast<int>(i));
-        }
-        return Value::Int(-1);
+    case PropId::EditText:
+    case PropId::Caption:
+      return Value::Str(u->text);
+    case PropId::Checked:
+      return Value::Bool(u->checked);
+    case PropId::ComboSelection:
+      return Value::Int(u->selection);
+    case PropId::ProgressPos:
+      return Value::Int(u->position);
+    case PropId::ListSelected:
+      for (std::size_t i = 0; i < u->rows.size(); ++i) {
+        if (u->rows[i].selected) return Value::Int(static_cast<int>(i));
       }
-      break;
-    case UnitKind::Window:
-      if (number == prop::kWindowState) return Value::Int(u->displayState);
-      break;
-    default:
-      break;
+      return Value::Int(-1);
+    case PropId::WindowState:
+      return Value::Int(u->displayState);
+    case PropId::Tag:
+    case PropId::Cursor:
+    case PropId::TimerInterval:
+    case PropId::WindowIcon:
+      break;  // the frame's
   }
   return std::nullopt;
 }
@@ -164,58 +155,45 @@ std::optional<Value> HeadlessBackend::GetProperty(UnitRef unit, int number) {
 bool HeadlessBackend::SetProperty(UnitRef unit, int number, const Value& value) {
   UnitState* u = Find(unit);
   if (u == nullptr) return false;
+  const auto spec = FindNativeProperty(u->layout->kind, number);
+  if (!spec || spec->readOnly) return false;
   const auto n = static_cast<int>(value.Integer());
-  switch (number) {
-    case prop::kLeft:
+  switch (spec->id) {
+    case PropId::Left:
       u->left = n;
       return true;
-    case prop::kTop:
+    case PropId::Top:
       u->top = n;
       return true;
-    case prop::kWidth:
+    case PropId::Width:
       u->width = std::max(0, n);
       return true;
-    case prop::kHeight:
+    case PropId::Height:
       u->height = std::max(0, n);
       return true;
-    case prop::kVisible:
+    case PropId::Visible:
       u->visible = value.AsBool();
       if (u->layout->kind == UnitKind::Window && u->visible) foreground_ = unit.window;
       return true;
-    case prop::kDisabled:
+    case PropId::Disabled:
       u->disabled = value.AsBool();
       return true;
-    default:
-      break;
-  }
-  switch (u->layout->kind) {
-    case UnitKind::Edit:
-      if (number != prop::kEditText) return false;
+    case PropId::EditText:
+    case PropId::Caption:
       u->text = value.AsText();
       return true;
-    case UnitKind::Button:
-      if (number != prop::kCaption) return false;
-      u->text = value.AsText();
-      return true;
-    case UnitKind::CheckBox:
-    case UnitKind::Radio:
+    case PropId::Checked:
       // The program sets one button; unlike a click it leaves the other radios alone.
-      if (number != prop::kChecked) return false;
       u->checked = value.AsBool();
       return true;
-    case UnitKind::Combo:
-      if (number != prop::kComboSelection) return false;
+    case PropId::ComboSelection:
       // An index outside the list clears the selection, as the platform's combo does.
       u->selection = (n >= 0 && n < static_cast<int>(u->items.size())) ? n : -1;
       return true;
-    case UnitKind::Progress:
-      if (number != prop::kProgressPos) return false;
+    case PropId::ProgressPos:
       u->position = Clamp16(n);
       return true;
-    case UnitKind::ListView:
-      return number == prop::kListSelected;  // read only: a write changes nothing
-    case UnitKind::Window:
-      if (number != prop::kWindowState) return false;
+    case PropId::WindowState:
       if (!u->visible) return true;  // applied only to a window on the screen
       if (n == 0) {
         u->displayState = 0;
@@ -226,9 +204,14 @@ bool HeadlessBackend::SetProperty(UnitRef unit, int number, const Value& value) 
         u->displayState = n;
       }
       return true;
-    default:
-      return false;
+    case PropId::Tag:
+    case PropId::Cursor:
+    case PropId::TimerInterval:
+    case PropId::ListSelected:
+    case PropId::WindowIcon:
+      break;  // the frame's, or read only
   }
+  return false;
 }
 
 // ---- Combo box.

@@ -3,10 +3,11 @@
 // rules, combo choices, list check boxes, close requests and tray mouse actions. Each input
 // becomes a queued message, as a real one would, and is processed before the call returns.
 #include <algorithm>
-#include <climits>
 #include <string>
 
 #include "platform/headless/headless.h"
+#include "runtime/gbk_text.h"
+#include "runtime/leading_number.h"
 
 namespace tw {
 namespace {
@@ -16,38 +17,17 @@ bool TakesFocus(UnitKind k) {
          k == UnitKind::Edit || k == UnitKind::Combo || k == UnitKind::ListView;
 }
 
-// The whole number a text denotes: leading blanks (space and the controls tab to carriage return)
-// skipped, an optional sign, then the digits up to the first other character, clamped to 32 bits.
-Text WholeNumber(const Text& t) {
-  std::size_t i = 0;
-  while (i < t.size() && (t[i] == ' ' || (t[i] >= '\t' && t[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
-  long long v = 0;
-  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
-    v = std::min<long long>(v * 10 + (t[i] - '0'), 1LL << 32);
-  }
-  if (negative) v = -v;
-  return std::to_string(std::clamp<long long>(v, INT_MIN, INT_MAX));
-}
+// The edit fields step as the platform's own controls do, 0x80 being the one-byte euro sign.
+constexpr gbk::LeadBytes kLeads = gbk::LeadBytes::From0x81;
 
-std::size_t CharCount(const Text& t) {
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < t.size(); ++i, ++n) {
-    if (static_cast<unsigned char>(t[i]) >= 0x81 && i + 1 < t.size()) ++i;
-  }
-  return n;
+// The whole number a text denotes, with the blanks and 32-bit range of ToInt, which the
+// schedule reads the field with.
+Text WholeNumber(const Text& t) {
+  return std::to_string(LeadingWhole32(std::string_view(t), Blanks::SpaceAndTabToReturn));
 }
 
 void EraseLastChar(Text& t) {
-  if (t.empty()) return;
-  // Walk from the start: a trail byte cannot be told from a single byte by looking back.
-  std::size_t last = 0;
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    last = i;
-    if (static_cast<unsigned char>(t[i]) >= 0x81 && i + 1 < t.size()) ++i;
-  }
-  t.erase(last);
+  if (!t.empty()) t.erase(gbk::LastCharStart(t, kLeads));
 }
 
 bool Inside(int x, int y, int left, int top, int width, int height) {
@@ -161,8 +141,8 @@ bool HeadlessBackend::Type(UnitRef edit, std::string_view text) {
   bool all = true;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    Text key(1, text[i]);
-    if (c >= 0x81 && i + 1 < text.size()) key.push_back(text[++i]);
+    const Text key(text.substr(i, gbk::CharLength(text, i, kLeads)));
+    i += key.size() - 1;
     if (c == '\b') {
       EraseLastChar(e.text);
       continue;
@@ -173,7 +153,7 @@ bool HeadlessBackend::Type(UnitRef edit, std::string_view text) {
       continue;
     }
     if (e.layout->maxChars > 0 &&
-        CharCount(e.text) >= static_cast<std::size_t>(e.layout->maxChars)) {
+        gbk::CountChars(e.text, kLeads) >= static_cast<std::size_t>(e.layout->maxChars)) {
       all = false;
       continue;
     }

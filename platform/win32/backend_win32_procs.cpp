@@ -5,17 +5,12 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-#include <cstdint>
-#include <limits>
 #include <string>
+
+#include "runtime/leading_number.h"
 
 namespace tw {
 namespace {
-
-bool IsBlank(wchar_t c) {
-  return c == L' ' || (c >= L'\t' && c <= L'\r');
-}
 
 // Printable characters other than the digits and '-' are refused; control keys pass.
 bool DigitFieldAccepts(wchar_t c) {
@@ -49,23 +44,8 @@ std::wstring WindowText(HWND h) {
 }
 
 std::wstring WholeNumberText(std::wstring_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
-    negative = text[i] == L'-';
-    ++i;
-  }
-  // Past 2^32 the value is clamped anyway, so the magnitude stops growing there.
-  constexpr std::int64_t kCap = std::int64_t{1} << 32;
-  std::int64_t magnitude = 0;
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-    if (magnitude < kCap) magnitude = magnitude * 10 + (text[i] - L'0');
-  }
-  std::int64_t value = negative ? -magnitude : magnitude;
-  value = std::max<std::int64_t>(value, std::numeric_limits<std::int32_t>::min());
-  value = std::min<std::int64_t>(value, std::numeric_limits<std::int32_t>::max());
-  return std::to_wstring(value);
+  // The blanks and 32-bit range of ToInt, which the schedule reads the field with.
+  return std::to_wstring(LeadingWhole32(text, Blanks::SpaceAndTabToReturn));
 }
 
 LRESULT CALLBACK Win32Backend::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {

@@ -1,7 +1,9 @@
-// The Win32 backend's properties: geometry, visibility and the disabled state read live from the
-// native window, and the kind-specific properties (edit text, captions, check marks, combo
-// selection, progress position, selected list row, window display state).
+// The Win32 backend's properties: how each property that the table in ui/properties.h gives the
+// native control is read from and applied to it (geometry, visibility and the disabled state
+// live from the native window, edit text, captions, check marks, combo selection, progress
+// position, selected list row, window display state).
 #include "platform/win32/backend_win32.h"
+#include "ui/properties.h"
 
 #include <commctrl.h>
 
@@ -46,61 +48,45 @@ std::optional<Value> Win32Backend::GetProperty(UnitRef unit, int number) {
   if (!topLevel && u == nullptr) return std::nullopt;
   HWND h = topLevel ? rec->hwnd : u->hwnd;
   const UnitKind kind = topLevel ? UnitKind::Window : u->layout->kind;
+  const auto spec = FindNativeProperty(kind, number);
+  if (!spec) return std::nullopt;
 
-  switch (number) {
-    case prop::kLeft:
+  switch (spec->id) {
+    case PropId::Left:
       return Value::Int(UnitRect(h, topLevel).left);
-    case prop::kTop:
+    case PropId::Top:
       return Value::Int(UnitRect(h, topLevel).top);
-    case prop::kWidth: {
+    case PropId::Width: {
       const RECT r = UnitRect(h, topLevel);
       return Value::Int(r.right - r.left);
     }
-    case prop::kHeight: {
+    case PropId::Height: {
       const RECT r = UnitRect(h, topLevel);
       return Value::Int(r.bottom - r.top);
     }
-    case prop::kVisible:
+    case PropId::Visible:
       return Value::Bool((GetWindowLongW(h, GWL_STYLE) & WS_VISIBLE) != 0);
-    case prop::kDisabled:
+    case PropId::Disabled:
       return Value::Bool(!IsWindowEnabled(h));
-    default:
-      break;
-  }
-  switch (kind) {
-    case UnitKind::Edit:
-      if (number == prop::kEditText) return Value::Str(Narrow(WindowText(h)));
-      break;
-    case UnitKind::Button:
-      if (number == prop::kCaption) return Value::Str(Narrow(WindowText(h)));
-      break;
-    case UnitKind::CheckBox:
-    case UnitKind::Radio:
-      if (number == prop::kChecked) {
-        return Value::Bool(SendMessageW(h, BM_GETCHECK, 0, 0) == BST_CHECKED);
-      }
-      break;
-    case UnitKind::Combo:
-      if (number == prop::kComboSelection) {
-        return Value::Int(static_cast<int>(SendMessageW(h, CB_GETCURSEL, 0, 0)));
-      }
-      break;
-    case UnitKind::Progress:
-      if (number == prop::kProgressPos) return Value::Int(u->progressPos);
-      break;
-    case UnitKind::ListView:
-      if (number == prop::kListSelected) {
-        return Value::Int(static_cast<int>(
-            SendMessageW(h, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
-      }
-      break;
-    case UnitKind::Window:
-      if (number == prop::kWindowState) {
-        return Value::Int(IsIconic(h) ? 2 : (IsZoomed(h) ? 3 : 0));
-      }
-      break;
-    default:
-      break;
+    case PropId::EditText:
+    case PropId::Caption:
+      return Value::Str(Narrow(WindowText(h)));
+    case PropId::Checked:
+      return Value::Bool(SendMessageW(h, BM_GETCHECK, 0, 0) == BST_CHECKED);
+    case PropId::ComboSelection:
+      return Value::Int(static_cast<int>(SendMessageW(h, CB_GETCURSEL, 0, 0)));
+    case PropId::ProgressPos:
+      return Value::Int(u->progressPos);
+    case PropId::ListSelected:
+      return Value::Int(static_cast<int>(
+          SendMessageW(h, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
+    case PropId::WindowState:
+      return Value::Int(IsIconic(h) ? 2 : (IsZoomed(h) ? 3 : 0));
+    case PropId::Tag:
+    case PropId::Cursor:
+    case PropId::TimerInterval:
+    case PropId::WindowIcon:
+      break;  // the frame's
   }
   return std::nullopt;
 }
@@ -113,16 +99,22 @@ bool Win32Backend::SetProperty(UnitRef unit, int number, const Value& value) {
   if (!topLevel && u == nullptr) return false;
   HWND h = topLevel ? rec->hwnd : u->hwnd;
   const UnitKind kind = topLevel ? UnitKind::Window : u->layout->kind;
+  const auto spec = FindNativeProperty(kind, number);
+  if (!spec || spec->readOnly) return false;
   const int n = static_cast<int>(value.Integer());
 
-  switch (number) {
-    case prop::kLeft:
-    case prop::kTop:
-    case prop::kWidth:
-    case prop::kHeight: {
+  switch (spec->id) {
+    case PropId::Left:
+    case PropId::Top:
+    case PropId::Width:
+    case PropId::Height: {
       const RECT old = UnitRect(h, topLevel);
       int x = old.left, y = old.top, w = old.right - old.left, ht = old.bottom - old.top;
-      (number == prop::kLeft ? x : number == prop::kTop ? y : number == prop::kWidth ? w : ht) = n;
+      int& changed = spec->id == PropId::Left    ? x
+                     : spec->id == PropId::Top   ? y
+                     : spec->id == PropId::Width ? w
+                                                 : ht;
+      changed = n;
       // A combo box's window height includes its drop-down part; its field is sized apart.
       const int windowHeight = kind == UnitKind::Combo ? ht + kComboDropHeight : ht;
       SetWindowPos(h, nullptr, x, y, w, windowHeight, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -133,14 +125,14 @@ bool Win32Backend::SetProperty(UnitRef unit, int number, const Value& value) {
       }
       return true;
     }
-    case prop::kVisible:
+    case PropId::Visible:
       if (topLevel) {
         ShowWindow(h, value.AsBool() ? SW_SHOW : SW_HIDE);
       } else {
         ShowWindow(h, value.AsBool() ? SW_SHOWNA : SW_HIDE);
       }
       return true;
-    case prop::kDisabled: {
+    case PropId::Disabled: {
       const bool wasDisabled = !IsWindowEnabled(h);
       EnableWindow(h, value.AsBool() ? FALSE : TRUE);
       if (topLevel && wasDisabled && !value.AsBool() && IsWindowVisible(h)) {
@@ -151,65 +143,48 @@ bool Win32Backend::SetProperty(UnitRef unit, int number, const Value& value) {
       }
       return true;
     }
-    default:
-      break;
-  }
-  switch (kind) {
-    case UnitKind::Edit:
-    case UnitKind::Button:
-      if (number == (kind == UnitKind::Edit ? prop::kEditText : prop::kCaption)) {
-        SetWindowTextW(h, Wide(value.AsText()).c_str());
-        return true;
+    case PropId::EditText:
+    case PropId::Caption:
+      SetWindowTextW(h, Wide(value.AsText()).c_str());
+      return true;
+    case PropId::Checked:
+      SendMessageW(h, BM_SETCHECK, value.AsBool() ? BST_CHECKED : BST_UNCHECKED, 0);
+      return true;
+    case PropId::ComboSelection:
+      SendMessageW(h, CB_SETCURSEL, static_cast<WPARAM>(n < 0 ? -1 : n), 0);
+      return true;
+    case PropId::ProgressPos: {
+      // The stored position reads back as written; the bar shows it within its range.
+      u->progressPos = std::clamp(n, 0, kProgressLimit);
+      const int shown = std::clamp(u->progressPos, kProgressMin, kProgressMax);
+      SendMessageW(h, PBM_SETPOS, static_cast<WPARAM>(shown), 0);
+      return true;
+    }
+    case PropId::WindowState:
+      if (!IsWindowVisible(h)) return true;  // applied only while the window is visible
+      switch (n) {
+        case 0:
+          ShowWindow(h, SW_SHOWNORMAL);
+          break;
+        case 1:
+          CentreOnScreen(h);
+          break;
+        case 2:
+          ShowWindow(h, SW_MINIMIZE);
+          break;
+        case 3:
+          ShowWindow(h, SW_MAXIMIZE);
+          break;
+        default:
+          break;
       }
-      break;
-    case UnitKind::CheckBox:
-    case UnitKind::Radio:
-      if (number == prop::kChecked) {
-        SendMessageW(h, BM_SETCHECK, value.AsBool() ? BST_CHECKED : BST_UNCHECKED, 0);
-        return true;
-      }
-      break;
-    case UnitKind::Combo:
-      if (number == prop::kComboSelection) {
-        SendMessageW(h, CB_SETCURSEL, static_cast<WPARAM>(n < 0 ? -1 : n), 0);
-        return true;
-      }
-      break;
-    case UnitKind::Progress:
-      if (number == prop::kProgressPos) {
-        // The stored position reads back as written; the bar shows it within its range.
-        u->progressPos = std::clamp(n, 0, kProgressLimit);
-        const int shown = std::clamp(u->progressPos, kProgressMin, kProgressMax);
-        SendMessageW(h, PBM_SETPOS, static_cast<WPARAM>(shown), 0);
-        return true;
-      }
-      break;
-    case UnitKind::ListView:
-      return number == prop::kListSelected;  // read only: a write changes nothing
-    case UnitKind::Window:
-      if (number == prop::kWindowState) {
-        if (!IsWindowVisible(h)) return true;  // applied only while the window is visible
-        switch (n) {
-          case 0:
-            ShowWindow(h, SW_SHOWNORMAL);
-            break;
-          case 1:
-            CentreOnScreen(h);
-            break;
-          case 2:
-            ShowWindow(h, SW_MINIMIZE);
-            break;
-          case 3:
-            ShowWindow(h, SW_MAXIMIZE);
-            break;
-          default:
-            break;
-        }
-        return true;
-      }
-      break;
-    default:
-      break;
+      return true;
+    case PropId::Tag:
+    case PropId::Cursor:
+    case PropId::TimerInterval:
+    case PropId::ListSelected:
+    case PropId::WindowIcon:
+      break;  // the frame's, or read only
   }
   return false;
 }

@@ -10,16 +10,28 @@ namespace {
 
 constexpr SQLSMALLINT kCompletedChars = 512;
 
+// Information items are asked without a failure record: an item the driver does not answer
+// keeps its default, and a connection that stands has not failed.
+
 // Reads a text item of SQLGetInfo; "" when the driver does not answer it.
 Text InfoText(SQLHDBC dbc, SQLUSMALLINT item) {
   SQLWCHAR buf[64] = {};
   SQLSMALLINT bytes = 0;
-  if (!Returned(SQLGetInfoW(dbc, item, buf, sizeof(buf) - sizeof(SQLWCHAR), &bytes))) return {};
+  CheckedCalls info(SQL_HANDLE_DBC, dbc);
+  if (!info.Run(
+          [&] { return SQLGetInfoW(dbc, item, buf, sizeof(buf) - sizeof(SQLWCHAR), &bytes); })) {
+    return {};
+  }
   return FromWide(buf, std::min<std::size_t>(bytes < 0 ? 0 : bytes / 2, 63));
 }
 
+bool InfoValue(SQLHDBC dbc, SQLUSMALLINT item, void* value, SQLSMALLINT size) {
+  CheckedCalls info(SQL_HANDLE_DBC, dbc);
+  return info.Run([&] { return SQLGetInfoW(dbc, item, value, size, nullptr); });
+}
+
 bool InfoShort(SQLHDBC dbc, SQLUSMALLINT item, SQLSMALLINT* value) {
-  return Returned(SQLGetInfoW(dbc, item, value, sizeof(*value), nullptr));
+  return InfoValue(dbc, item, value, sizeof(*value));
 }
 
 // The driver must offer level-1 API and minimum SQL grammar conformance.
@@ -35,26 +47,28 @@ void ReadProperties(Database& db) {
   const Text quote = InfoText(db.dbc, SQL_IDENTIFIER_QUOTE_CHAR);
   db.quote = (quote.size() == 1) ? quote[0] : ' ';
   SQLUINTEGER scroll = 0;
-  if (Returned(SQLGetInfoW(db.dbc, SQL_SCROLL_OPTIONS, &scroll, sizeof(scroll), nullptr))) {
+  if (InfoValue(db.dbc, SQL_SCROLL_OPTIONS, &scroll, sizeof(scroll))) {
     db.staticCursors = (scroll & SQL_SO_STATIC) != 0;
   }
 }
 
-// Reads every row of every result so that the connection is free for the next statement.
-// Reads every result to its end, noting the messages that arrive with the later ones.
+// Reads every row of every result so that the connection is free for the next statement,
+// noting the messages that arrive with the later results. The statement has run by then: a
+// failure on the way only ends the draining and is no failure of the statement.
 void DrainResults(SQLHSTMT stmt, std::vector<std::int32_t>& messages) {
+  CheckedCalls drain(SQL_HANDLE_STMT, stmt);
   for (;;) {
     SQLSMALLINT columns = 0;
-    if (Returned(SQLNumResultCols(stmt, &columns)) && columns > 0) {
-      while (Returned(Repeat([&] { return SQLFetch(stmt); }))) {
+    if (drain.Run([&] { return SQLNumResultCols(stmt, &columns); }) && columns > 0) {
+      while (drain.Run([&] { return SQLFetch(stmt); })) {
       }
     }
-    const SQLRETURN rc = Repeat([&] { return SQLMoreResults(stmt); });
-    if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR) {
+    const bool more = drain.Run([&] { return SQLMoreResults(stmt); });
+    if (drain.rc() == SQL_SUCCESS_WITH_INFO || drain.rc() == SQL_ERROR) {
       const Diagnostic d = ReadDiagnostics(SQL_HANDLE_STMT, stmt);
       messages.insert(messages.end(), d.natives.begin(), d.natives.end());
     }
-    if (!Returned(rc)) return;
+    if (!more) return;
   }
 }
 
@@ -66,12 +80,14 @@ void DatabaseDeleter::operator()(Database* db) const {
 
 Database::~Database() {
   for (auto& slot : slots) slot.reset();
-  if (connected) SQLDisconnect(dbc);
+  // Unchecked: the connection is going away, so a failure has no one left to be reported to.
+  if (connected) (void)SQLDisconnect(dbc);
   ReleaseConnectionHandle(dbc);
 }
 
 Table::~Table() {
-  if (stmt != SQL_NULL_HSTMT) SQLFreeStmt(stmt, SQL_DROP);
+  // Unchecked: a statement that cannot be freed cannot be freed again either.
+  if (stmt != SQL_NULL_HSTMT) (void)SQLFreeStmt(stmt, SQL_DROP);
 }
 
 Table* Database::Find(TableHandle handle) {
@@ -82,28 +98,33 @@ Table* Database::Find(TableHandle handle) {
   return nullptr;
 }
 
-void Database::Fail(SQLSMALLINT handleType, SQLHANDLE handle) {
-  lastFailure = ReadDiagnostics(handleType, handle);
+Diagnostic OwnFailure(const char* why) {
+  return Diagnostic{{}, 0, why, why, {}};
 }
 
-void Database::Fail(const char* what) {
-  lastFailure = Diagnostic{{}, 0, what, what, {}};
-}
-
-void Database::OutOfMemory() noexcept {
-  // The message is short enough to need no allocation; should one fail, the record stays empty.
-  lastFailure = Diagnostic{};
+void RecordOutOfMemory(Diagnostic& failure) noexcept {
+  failure = Diagnostic{};
   try {
-    lastFailure.message = kOutOfMemoryMessage;
+    failure.message = kOutOfMemoryMessage;
   } catch (...) {
   }
 }
 
+void Database::Fail(const char* what) {
+  lastFailure = OwnFailure(what);
+}
+
 void Database::ApplyQueryTimeout(SQLHSTMT stmt) {
   if (!setQueryTimeout) return;
-  const SQLRETURN rc =
-      SQLSetStmtOption(stmt, SQL_QUERY_TIMEOUT, static_cast<SQLULEN>(queryTimeout));
-  if (!Succeeded(rc)) setQueryTimeout = false;
+  // No failure record: a driver that refuses the option runs its statements without a timeout.
+  CheckedCalls option(SQL_HANDLE_STMT, stmt);
+  if (!option.Run(
+          [&] {
+            return SQLSetStmtOption(stmt, SQL_QUERY_TIMEOUT, static_cast<SQLULEN>(queryTimeout));
+          },
+          Expect::Done)) {
+    setQueryTimeout = false;
+  }
 }
 
 DatabasePtr NewOpenDatabase(std::string_view connection, bool readOnly, bool noPrompt,
@@ -116,9 +137,12 @@ DatabasePtr NewOpenDatabase(std::string_view connection, bool readOnly, bool noP
   db->dbc = AcquireConnectionHandle(&diag);
   if (db->dbc == SQL_NULL_HDBC) return {};
 
-  SQLSetConnectOption(db->dbc, SQL_LOGIN_TIMEOUT, static_cast<SQLULEN>(LoginTimeoutSeconds()));
+  // Unchecked: a driver without a login timeout still connects, on its own timeout.
+  (void)SQLSetConnectOption(db->dbc, SQL_LOGIN_TIMEOUT,
+                            static_cast<SQLULEN>(LoginTimeoutSeconds()));
   if (readOnly) {
-    SQLSetConnectOption(db->dbc, SQL_ACCESS_MODE, SQL_MODE_READ_ONLY);
+    // Unchecked: the object keeps the connection read-only itself, whatever the driver says.
+    (void)SQLSetConnectOption(db->dbc, SQL_ACCESS_MODE, SQL_MODE_READ_ONLY);
     db->updatable = false;
   }
 
@@ -129,15 +153,15 @@ DatabasePtr NewOpenDatabase(std::string_view connection, bool readOnly, bool noP
   const SQLUSMALLINT completion = noPrompt        ? SQL_DRIVER_NOPROMPT
                                   : plain.empty() ? SQL_DRIVER_PROMPT
                                                   : SQL_DRIVER_COMPLETE;
-  const SQLRETURN rc = Repeat([&] {
-    return SQLDriverConnectW(db->dbc, static_cast<SQLHWND>(DriverDialogOwner()), WideArg(in),
-                             SQL_NTS, out, kCompletedChars, &outChars, completion);
-  });
-  if (!Returned(rc)) {
+  // The login's failure goes to the caller: a connection that never stood has no record.
+  CheckedCalls login(SQL_HANDLE_DBC, db->dbc, &diag);
+  if (!login.Run([&] {
+        return SQLDriverConnectW(db->dbc, static_cast<SQLHWND>(DriverDialogOwner()), WideArg(in),
+                                 SQL_NTS, out, kCompletedChars, &outChars, completion);
+      })) {
     // SQL_NO_DATA means the operator cancelled a driver dialog: no connection either.
-    diag = ReadDiagnostics(SQL_HANDLE_DBC, db->dbc);
     if (diag.message.empty())
-      diag.message = rc == SQL_NO_DATA ? "connection cancelled" : "connection failed";
+      diag.message = login.rc() == SQL_NO_DATA ? "connection cancelled" : "connection failed";
     return {};
   }
   db->connected = true;
@@ -147,6 +171,7 @@ DatabasePtr NewOpenDatabase(std::string_view connection, bool readOnly, bool noP
   db->connection = "ODBC;" + FromWide(out, units);
 
   if (!Conforms(db->dbc)) {
+    // What the last information call left on the handle, whether it failed or answered too low.
     diag = ReadDiagnostics(SQL_HANDLE_DBC, db->dbc);
     diag.message = "the driver lacks level 1 ODBC conformance";
     return {};
@@ -164,36 +189,38 @@ bool ExecuteSql(Database* db, std::string_view sql, const SqlParam* params, int 
   std::u16string sqlText = Wide(TranslateBrackets(sql, db->quote));
   db->lastStatementMessages.clear();
   SQLHSTMT stmt = SQL_NULL_HSTMT;
-  if (!Returned(SQLAllocStmt(db->dbc, &stmt))) {
-    db->Fail(SQL_HANDLE_DBC, db->dbc);
-    return false;
-  }
+  if (!db->OnConnection().Run([&] { return SQLAllocStmt(db->dbc, &stmt); })) return false;
   db->ApplyQueryTimeout(stmt);
+  CheckedCalls calls = db->OnStatement(stmt);
+  // Runs after the failure was recorded.
   auto fail = [&] {
-    db->Fail(SQL_HANDLE_STMT, stmt);
     db->lastStatementMessages = db->lastFailure.natives;
-    SQLCancel(stmt);
-    SQLFreeStmt(stmt, SQL_DROP);
+    // Unchecked: cancelling only frees the connection for the next statement.
+    (void)SQLCancel(stmt);
+    // Unchecked: a statement that cannot be freed cannot be freed again either.
+    (void)SQLFreeStmt(stmt, SQL_DROP);
     return false;
   };
 
-  SQLRETURN rc;
   std::vector<std::u16string> texts;
   std::vector<SQLLEN> indicators;
   if (params == nullptr || count <= 0) {
     // Run as a plain batch: a USE or SET then lasts for the session, where a prepared
     // statement would run inside a server-side call that undoes it on return.
-    rc = Repeat([&] { return SQLExecDirectW(stmt, WideArg(sqlText), SQL_NTS); });
-    if (!Succeeded(rc)) return fail();
-    if (rc == SQL_SUCCESS_WITH_INFO) {
+    if (!calls.Run([&] { return SQLExecDirectW(stmt, WideArg(sqlText), SQL_NTS); }, Expect::Done)) {
+      return fail();
+    }
+    if (calls.rc() == SQL_SUCCESS_WITH_INFO) {
       db->lastStatementMessages = ReadDiagnostics(SQL_HANDLE_STMT, stmt).natives;
     }
   } else {
-    if (!Succeeded(Repeat([&] { return SQLPrepareW(stmt, WideArg(sqlText), SQL_NTS); })))
+    if (!calls.Run([&] { return SQLPrepareW(stmt, WideArg(sqlText), SQL_NTS); }, Expect::Done))
       return fail();
     texts.reserve(static_cast<std::size_t>(count));
     indicators.reserve(static_cast<std::size_t>(count));
     static const unsigned char kNoBytes = 0;
+    // Binding is unchecked: a parameter that did not bind fails SQLExecute (07002), whose
+    // diagnostics are then the ones recorded.
     for (int i = 0; i < count; ++i) {
       const SqlParam& p = params[i];
       const auto number = static_cast<SQLUSMALLINT>(i + 1);
@@ -202,22 +229,22 @@ bool ExecuteSql(Database* db, std::string_view sql, const SqlParam* params, int 
         std::u16string& w = texts.back();
         indicators.push_back(SQL_NTS);
         const SQLULEN units = std::max<SQLULEN>(w.size(), 1);
-        SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WLONGVARCHAR, units, 0,
-                         WideArg(w), static_cast<SQLLEN>((w.size() + 1) * sizeof(SQLWCHAR)),
-                         &indicators.back());
+        (void)SQLBindParameter(
+            stmt, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WLONGVARCHAR, units, 0, WideArg(w),
+            static_cast<SQLLEN>((w.size() + 1) * sizeof(SQLWCHAR)), &indicators.back());
       } else {
         indicators.push_back(static_cast<SQLLEN>(p.length));
         void* data = const_cast<void*>(p.data != nullptr && p.length > 0 ? p.data : &kNoBytes);
-        SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_LONGVARBINARY,
-                         std::max<SQLULEN>(static_cast<SQLULEN>(p.length), 1), 0, data,
-                         static_cast<SQLLEN>(p.length), &indicators.back());
+        (void)SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_LONGVARBINARY,
+                               std::max<SQLULEN>(static_cast<SQLULEN>(p.length), 1), 0, data,
+                               static_cast<SQLLEN>(p.length), &indicators.back());
       }
     }
-    rc = Repeat([&] { return SQLExecute(stmt); });
-    if (!Succeeded(rc)) return fail();
+    if (!calls.Run([&] { return SQLExecute(stmt); }, Expect::Done)) return fail();
   }
   DrainResults(stmt, db->lastStatementMessages);
-  SQLFreeStmt(stmt, SQL_DROP);
+  // Unchecked: the statement has run; one that cannot be freed cannot be freed again either.
+  (void)SQLFreeStmt(stmt, SQL_DROP);
   return true;
 }
 

@@ -35,6 +35,12 @@ struct Diagnostic {
   std::vector<std::int32_t> natives;  // every record's native number, in order
 };
 
+// The record of a failure the object found itself: no state, and `why` as its text.
+Diagnostic OwnFailure(const char* why);
+// Makes `failure` the record of memory that ran out inside a call. It never throws: the message
+// is short enough to need no allocation, and should one fail the record stays empty.
+void RecordOutOfMemory(Diagnostic& failure) noexcept;
+
 // A statement parameter: text (length -1, NUL-terminated GBK) or byte data with its length.
 struct SqlParam {
   const void* data = nullptr;

@@ -1,9 +1,10 @@
-// Inside of the connection layer: the connection and result-table records, the judgement of
-// ODBC return codes and the helpers around the wide entry points. Only runtime/odbc/ uses it.
+// Inside of the connection layer: the connection and result-table records, the checked way of
+// making ODBC calls and the helpers around the wide entry points. Only runtime/odbc/ uses it.
 #pragma once
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -46,6 +47,55 @@ Diagnostic ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle);
 // True when one of the handle's diagnostic records has this SQLSTATE.
 bool HasState(SQLSMALLINT handleType, SQLHANDLE handle, const char* state);
 
+// What a call must answer to count as done.
+enum class Expect : std::uint8_t {
+  Answer,  // SQL_SUCCESS or SQL_SUCCESS_WITH_INFO: the call delivered what it was asked for
+  Done,    // also SQL_NO_DATA: a statement that touched no rows has still run
+  Row,     // a fetch: SQL_NO_DATA is the end, and a warning of an error in the row (01S01) fails
+};
+
+// The one way the object makes an ODBC call: on a handle of a type, with the record that a
+// failure's diagnostics go to (none where a failure only means "no answer"). Each call is
+// repeated while the driver answers that it is still executing, and its diagnostics are read
+// from the handle at once, before a later call can clear them. The handle is looked at only
+// when a failure is judged, so a call that makes the handle is checked on it as well.
+class CheckedCalls {
+ public:
+  CheckedCalls(SQLSMALLINT handleType, const SQLHANDLE& handle, Diagnostic* failure = nullptr)
+      : type_(handleType), handle_(handle), failure_(failure) {}
+  // The handle is kept by reference: a temporary one would be gone when a failure is judged.
+  CheckedCalls(SQLSMALLINT, SQLHANDLE&&, Diagnostic* = nullptr) = delete;
+
+  template <typename Fn>
+  bool Run(Fn&& call, Expect expect = Expect::Answer) {
+    rc_ = Repeat(call);
+    const bool ok = Judge(expect);
+    if (!ok && failure_ != nullptr) *failure_ = ReadDiagnostics(type_, handle_);
+    return ok;
+  }
+  // The return code of the last call.
+  SQLRETURN rc() const { return rc_; }
+
+ private:
+  bool Judge(Expect expect) const {
+    switch (expect) {
+      case Expect::Answer:
+        return Returned(rc_);
+      case Expect::Done:
+        return Succeeded(rc_);
+      case Expect::Row:
+        return Succeeded(rc_) &&
+               !(rc_ == SQL_SUCCESS_WITH_INFO && HasState(type_, handle_, "01S01"));
+    }
+    return false;
+  }
+
+  SQLSMALLINT type_;
+  const SQLHANDLE& handle_;
+  Diagnostic* failure_;
+  SQLRETURN rc_ = SQL_SUCCESS;
+};
+
 // The process-wide environment: a connection handle is taken from it and given back under
 // one lock, and the environment lives exactly as long as some connection handle does.
 SQLHDBC AcquireConnectionHandle(Diagnostic* failure);
@@ -60,6 +110,12 @@ inline constexpr std::size_t kMaxLongValueBytes = std::size_t{64} << 20;
 // One SQLGetData of the column being read, its C type already chosen: the buffer, its size in
 // bytes and the indicator the driver fills.
 using GetDataCall = std::function<SQLRETURN(SQLPOINTER buffer, SQLLEN bytes, SQLLEN* indicator)>;
+
+// Whether a read of a field gave a value: an answer that is neither NULL nor empty. Such reads
+// record no failure; the caller falls back to the row's text copy when nothing came.
+inline bool Taken(SQLRETURN rc, SQLLEN indicator) {
+  return Returned(rc) && indicator != SQL_NULL_DATA && indicator != 0;
+}
 
 // Byte data of a column: `whole` reads on until the value is complete, else one piece of `size`
 // bytes is taken. False when the first call gives no value (NULL, empty or an error).
@@ -128,10 +184,12 @@ struct Database {
   ~Database();
 
   Table* Find(TableHandle handle);
-  void Fail(SQLSMALLINT handleType, SQLHANDLE handle);
+  // A failure the object found itself.
   void Fail(const char* what);
-  // Records that a value did not fit in memory; never throws.
-  void OutOfMemory() noexcept;
+  // Calls on the connection handle and on one of its statements; a failure becomes the
+  // connection's last failure.
+  CheckedCalls OnConnection() { return {SQL_HANDLE_DBC, dbc, &lastFailure}; }
+  CheckedCalls OnStatement(const SQLHSTMT& stmt) { return {SQL_HANDLE_STMT, stmt, &lastFailure}; }
   // Sets the query timeout on a new statement, unless the driver once refused it.
   void ApplyQueryTimeout(SQLHSTMT stmt);
 };

@@ -1,17 +1,14 @@
 // Reading a column's value from the driver in pieces: byte data and wide text, read on until
 // the driver says the value is complete, but never past kMaxLongValueBytes. The length a
 // driver reports for the rest of a value comes from the server; it is not trusted for an
-// allocation, so a broken or hostile server cannot make the object reserve gigabytes.
+// allocation, so a broken or hostile server cannot make the object reserve gigabytes. A piece
+// the driver does not give ends the value; like every read of a field, it records no failure.
 #include <algorithm>
 
 #include "runtime/odbc/database.h"
 
 namespace tw::odbc {
 namespace {
-
-bool Taken(SQLRETURN rc, SQLLEN indicator) {
-  return Returned(rc) && indicator != SQL_NULL_DATA && indicator != 0;
-}
 
 bool IsHighSurrogate(char16_t u) {
   return u >= 0xD800 && u <= 0xDBFF;

@@ -27,6 +27,8 @@ struct Record {
   Text message;
 };
 
+// Reading diagnostics judges its own answers: SQL_NO_DATA ends the records, and a failure of
+// the reading has no diagnostics of its own to record.
 bool ReadRecord(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT number, Record* out) {
   SQLWCHAR state[6] = {};
   SQLINTEGER native = 0;
@@ -120,12 +122,14 @@ bool HasState(SQLSMALLINT handleType, SQLHANDLE handle, const char* state) {
 
 SQLHDBC AcquireConnectionHandle(Diagnostic* failure) {
   std::lock_guard<std::mutex> lock(g_envLock);
+  // Both allocations are judged on the environment handle as it is after the call: a failed
+  // SQLAllocEnv may still have made one, with diagnostics on it.
+  CheckedCalls env(SQL_HANDLE_ENV, g_env, failure);
   bool created = false;
   if (g_env == SQL_NULL_HENV) {
-    if (!Returned(SQLAllocEnv(&g_env))) {
-      if (failure != nullptr && g_env != SQL_NULL_HENV)
-        *failure = ReadDiagnostics(SQL_HANDLE_ENV, g_env);
-      if (g_env != SQL_NULL_HENV) SQLFreeEnv(g_env);
+    if (!env.Run([] { return SQLAllocEnv(&g_env); })) {
+      // Unchecked: the half-made environment is dropped either way; its failure is recorded.
+      if (g_env != SQL_NULL_HENV) (void)SQLFreeEnv(g_env);
       g_env = SQL_NULL_HENV;
       if (failure != nullptr && failure->message.empty()) failure->message = "no ODBC environment";
       return SQL_NULL_HDBC;
@@ -133,10 +137,10 @@ SQLHDBC AcquireConnectionHandle(Diagnostic* failure) {
     created = true;
   }
   SQLHDBC dbc = SQL_NULL_HDBC;
-  if (!Returned(SQLAllocConnect(g_env, &dbc))) {
-    if (failure != nullptr) *failure = ReadDiagnostics(SQL_HANDLE_ENV, g_env);
+  if (!env.Run([&] { return SQLAllocConnect(g_env, &dbc); })) {
     if (created) {
-      SQLFreeEnv(g_env);
+      // Unchecked: the environment was made for this connection only and nothing else uses it.
+      (void)SQLFreeEnv(g_env);
       g_env = SQL_NULL_HENV;
     }
     return SQL_NULL_HDBC;
@@ -148,9 +152,10 @@ SQLHDBC AcquireConnectionHandle(Diagnostic* failure) {
 void ReleaseConnectionHandle(SQLHDBC dbc) {
   if (dbc == SQL_NULL_HDBC) return;
   std::lock_guard<std::mutex> lock(g_envLock);
-  SQLFreeConnect(dbc);
+  // Unchecked, both: a handle given back is forgotten, whether or not the driver manager agrees.
+  (void)SQLFreeConnect(dbc);
   if (--g_envUsers == 0) {
-    SQLFreeEnv(g_env);
+    (void)SQLFreeEnv(g_env);
     g_env = SQL_NULL_HENV;
   }
 }

@@ -3,6 +3,8 @@
 #include "runtime/odbc/sql_text.h"
 
 #include "runtime/datetime.h"
+#include "runtime/gbk_text.h"
+#include "runtime/leading_number.h"
 #include "runtime/text.h"
 
 #include <cctype>
@@ -12,12 +14,16 @@
 namespace tw::odbc {
 namespace {
 
-bool IsLeadByte(char c) {
-  return static_cast<unsigned char>(c) >= 0x80;
-}
+// The database object steps as the value commands do, 0x80 leading: the texts it cuts and
+// translates come from them and go back to them.
+constexpr gbk::LeadBytes kLeads = gbk::LeadBytes::From0x80;
+
+// One set of blanks for numbers, dates and connection values alike: space, tab, CR and LF,
+// without the VT and FF that the value commands also skip.
+constexpr Blanks kBlanks = Blanks::SpaceTabCrLf;
 
 bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+  return IsNumberBlank(c, kBlanks);
 }
 
 std::string_view SkipBlanks(std::string_view t) {
@@ -40,7 +46,7 @@ Text TranslateBrackets(std::string_view sql, char quote) {
   std::size_t i = 0;
   while (i < sql.size()) {
     const char c = sql[i];
-    if (IsLeadByte(c) && i + 1 < sql.size()) {
+    if (gbk::CharLength(sql, i, kLeads) == 2) {
       out.append(sql.substr(i, 2));
       i += 2;
       continue;
@@ -132,41 +138,18 @@ std::string_view DriverConnectionString(std::string_view stored) {
 }
 
 Text CutGbk(std::string_view text, std::size_t limit) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const std::size_t step = (IsLeadByte(text[i]) && i + 1 < text.size()) ? 2 : 1;
-    if (i + step > limit) break;
-    i += step;
-  }
-  return Text(text.substr(0, i));
+  return Text(text.substr(0, gbk::FitBytes(text, limit, kLeads)));
 }
 
 std::int64_t LeadingInteger(std::string_view text) {
-  std::string_view t = SkipBlanks(text);
-  bool negative = false;
-  if (!t.empty() && (t.front() == '+' || t.front() == '-')) {
-    negative = t.front() == '-';
-    t.remove_prefix(1);
-  }
-  std::int64_t value = 0;
-  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-  for (char c : t) {
-    if (c < '0' || c > '9') break;
-    const int digit = c - '0';
-    if (value > (kMax - digit) / 10)
-      return negative ? std::numeric_limits<std::int64_t>::min() : kMax;
-    value = value * 10 + digit;
-  }
-  return negative ? -value : value;
+  // 64 bits, as wide as an integer column gets; each column kind narrows it further.
+  return LeadingWhole(text, kBlanks, std::numeric_limits<std::int64_t>::min(),
+                      std::numeric_limits<std::int64_t>::max());
 }
 
 double LeadingNumber(std::string_view text) {
-  std::string_view t = SkipBlanks(text);
-  bool negative = false;
-  if (!t.empty() && (t.front() == '+' || t.front() == '-')) {
-    negative = t.front() == '-';
-    t.remove_prefix(1);
-  }
+  const SignedStart sign = ReadSign(text, kBlanks);
+  const std::string_view t = text.substr(sign.at);
   // Only digits make a number: the words "inf" and "nan", which the parser below would take, do
   // not.
   const auto isDigit = [&](std::size_t i) { return i < t.size() && t[i] >= '0' && t[i] <= '9'; };
@@ -182,7 +165,7 @@ double LeadingNumber(std::string_view text) {
   } else if (r.ec != std::errc()) {
     return 0.0;
   }
-  return negative ? -value : value;
+  return sign.negative ? -value : value;
 }
 
 std::optional<double> DateTimeFromText(std::string_view text) {

@@ -47,27 +47,28 @@ enum class Fetched { Row, End, Failed };
 Fetched Fetch(Database& db, Table& t, SQLUSMALLINT direction) {
   SQLULEN rows = 0;
   SQLUSMALLINT status[1] = {};
-  const SQLRETURN rc =
-      Repeat([&] { return SQLExtendedFetch(t.stmt, direction, 0, &rows, status); });
-  if (rc == SQL_NO_DATA) return Fetched::End;
-  if (rc == SQL_SUCCESS) return Fetched::Row;
   // Truncated data still gives a row; an error in the row does not.
-  if (rc == SQL_SUCCESS_WITH_INFO && !HasState(SQL_HANDLE_STMT, t.stmt, "01S01"))
-    return Fetched::Row;
-  db.Fail(SQL_HANDLE_STMT, t.stmt);
-  return Fetched::Failed;
+  CheckedCalls fetch = db.OnStatement(t.stmt);
+  if (!fetch.Run([&] { return SQLExtendedFetch(t.stmt, direction, 0, &rows, status); },
+                 Expect::Row)) {
+    return Fetched::Failed;
+  }
+  return fetch.rc() == SQL_NO_DATA ? Fetched::End : Fetched::Row;
 }
 
-bool Describe(Table& t) {
+bool Describe(Database& db, Table& t) {
+  CheckedCalls calls = db.OnStatement(t.stmt);
   SQLSMALLINT count = 0;
-  if (!Returned(SQLNumResultCols(t.stmt, &count))) return false;
+  if (!calls.Run([&] { return SQLNumResultCols(t.stmt, &count); })) return false;
   t.columns.resize(static_cast<std::size_t>(std::max<SQLSMALLINT>(count, 0)));
   for (SQLSMALLINT i = 0; i < count; ++i) {
     Column& c = t.columns[static_cast<std::size_t>(i)];
     SQLWCHAR name[256] = {};
     SQLSMALLINT nameChars = 0;
-    if (!Returned(SQLDescribeColW(t.stmt, static_cast<SQLUSMALLINT>(i + 1), name, 256, &nameChars,
-                                  &c.sqlType, &c.size, &c.digits, &c.nullable))) {
+    if (!calls.Run([&] {
+          return SQLDescribeColW(t.stmt, static_cast<SQLUSMALLINT>(i + 1), name, 256, &nameChars,
+                                 &c.sqlType, &c.size, &c.digits, &c.nullable);
+        })) {
       return false;
     }
     c.name = CutGbk(FromWide(name, std::clamp<SQLSMALLINT>(nameChars, 0, 255)), 255);
@@ -76,24 +77,23 @@ bool Describe(Table& t) {
   return true;
 }
 
-bool BindTextCopies(Table& t) {
+bool BindTextCopies(Database& db, Table& t) {
+  CheckedCalls calls = db.OnStatement(t.stmt);
   for (std::size_t i = 0; i < t.columns.size(); ++i) {
     Column& c = t.columns[i];
     if (!GetsTextCopy(c)) continue;
     auto copy = std::make_unique<TextCopy>();
-    if (!Returned(SQLBindCol(
-            t.stmt, static_cast<SQLUSMALLINT>(i + 1), SQL_C_WCHAR, copy->buffer.data(),
-            static_cast<SQLLEN>(copy->buffer.size() * sizeof(SQLWCHAR)), &copy->indicator))) {
+    if (!calls.Run([&] {
+          return SQLBindCol(
+              t.stmt, static_cast<SQLUSMALLINT>(i + 1), SQL_C_WCHAR, copy->buffer.data(),
+              static_cast<SQLLEN>(copy->buffer.size() * sizeof(SQLWCHAR)), &copy->indicator);
+        })) {
       return false;
     }
     c.copy = static_cast<int>(t.copies.size());
     t.copies.push_back(std::move(copy));
   }
   return true;
-}
-
-bool Taken(SQLRETURN rc, SQLLEN indicator) {
-  return Returned(rc) && indicator != SQL_NULL_DATA && indicator != 0;
 }
 
 // The copy's text of the current row: at most 511 GBK bytes, "" for NULL.
@@ -164,6 +164,8 @@ FieldValue FromText(SQLSMALLINT sqlType, const Text& text) {
   return f;
 }
 
+// Reads of a field record no failure: a read that gives nothing falls back to the row's text
+// copy, and the piecewise reads judge each piece's answer themselves.
 template <typename T>
 bool ReadFixed(SQLHSTMT stmt, SQLUSMALLINT col, SQLSMALLINT cType, T* value) {
   SQLLEN indicator = SQL_NULL_DATA;
@@ -286,9 +288,8 @@ TableHandle OpenTable(Database* db, std::string_view sql) {
     return 0;
   }
   auto t = std::make_unique<Table>();
-  if (!Returned(SQLAllocStmt(db->dbc, &t->stmt))) {
+  if (!db->OnConnection().Run([&] { return SQLAllocStmt(db->dbc, &t->stmt); })) {
     t->stmt = SQL_NULL_HSTMT;
-    db->Fail(SQL_HANDLE_DBC, db->dbc);
     return 0;
   }
   db->ApplyQueryTimeout(t->stmt);
@@ -296,20 +297,20 @@ TableHandle OpenTable(Database* db, std::string_view sql) {
     db->Fail("the driver offers no static cursors");
     return 0;
   }
-  auto failed = [&] {
-    db->Fail(SQL_HANDLE_STMT, t->stmt);
-    return 0;
+  CheckedCalls calls = db->OnStatement(t->stmt);
+  auto option = [&](SQLUSMALLINT which, SQLULEN value) {
+    return calls.Run([&] { return SQLSetStmtOption(t->stmt, which, value); }, Expect::Done);
   };
-  if (!Succeeded(SQLSetStmtOption(t->stmt, SQL_CURSOR_TYPE, SQL_CURSOR_STATIC)) ||
-      !Succeeded(SQLSetStmtOption(t->stmt, SQL_CONCURRENCY, SQL_CONCUR_READ_ONLY)) ||
-      !Succeeded(SQLSetStmtOption(t->stmt, SQL_ROWSET_SIZE, 1))) {
-    return failed();
+  if (!option(SQL_CURSOR_TYPE, SQL_CURSOR_STATIC) ||
+      !option(SQL_CONCURRENCY, SQL_CONCUR_READ_ONLY) || !option(SQL_ROWSET_SIZE, 1)) {
+    return 0;
   }
   std::u16string text = Wide(TranslateBrackets(sql, db->quote));
-  if (!Succeeded(Repeat([&] { return SQLPrepareW(t->stmt, WideArg(text), SQL_NTS); })))
-    return failed();
-  if (!Succeeded(Repeat([&] { return SQLExecute(t->stmt); }))) return failed();
-  if (!Describe(*t) || !BindTextCopies(*t)) return failed();
+  if (!calls.Run([&] { return SQLPrepareW(t->stmt, WideArg(text), SQL_NTS); }, Expect::Done) ||
+      !calls.Run([&] { return SQLExecute(t->stmt); }, Expect::Done)) {
+    return 0;
+  }
+  if (!Describe(*db, *t) || !BindTextCopies(*db, *t)) return 0;
 
   const Fetched first = Fetch(*db, *t, SQL_FETCH_NEXT);
   if (first == Fetched::Failed) return 0;
@@ -386,7 +387,7 @@ bool ReadColByIndex(Database* db, TableHandle table, int index, FieldValue* fiel
     // A value too big for the memory left: the read fails with the column's empty value, which
     // takes no memory, and the program goes on.
     *field = FromText(c.sqlType, {});
-    db->OutOfMemory();
+    RecordOutOfMemory(db->lastFailure);
     return false;
   }
 }
