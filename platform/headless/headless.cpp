@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/headless/headless.h"
+#include "runtime/gbk_text.h"
 #include "ui/properties.h"
 
 namespace tw {
@@ -242,18 +243,18 @@ namespace {
 // character is compared as a whole: its trail byte may look like an ASCII letter.
 bool StartsWithNoCase(const Text& text, const Text& prefix) {
   if (prefix.size() > text.size()) return false;
-  std::size_t i = 0;
-  while (i < prefix.size()) {
-    const auto a = static_cast<unsigned char>(prefix[i]);
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (a >= 0x81 && i + 1 < prefix.size()) {
-      if (a != b || prefix[i + 1] != text[i + 1]) return false;
-      i += 2;
-      continue;
+  // The combo box steps as the platform's own controls do, 0x80 being the one-byte euro sign.
+  for (std::size_t i = 0; i < prefix.size();) {
+    const std::size_t n = gbk::CharLength(prefix, i, gbk::LeadBytes::From0x81);
+    if (n == 2) {
+      if (prefix.compare(i, 2, text, i, 2) != 0) return false;
+    } else {
+      const auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; };
+      if (lower(static_cast<unsigned char>(prefix[i])) !=
+          lower(static_cast<unsigned char>(text[i])))
+        return false;
     }
-    const auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; };
-    if (lower(a) != lower(b)) return false;
-    ++i;
+    i += n;
   }
   return true;
 }
@@ -357,12 +358,8 @@ Text HeadlessBackend::DisplayedText(UnitRef edit) const {
   const UnitState* e = FindKind(edit, UnitKind::Edit);
   if (e == nullptr) return {};
   if (e->layout->editRule != EditRule::Password) return e->text;
-  Text shown;
-  for (std::size_t i = 0; i < e->text.size(); ++i) {
-    shown.push_back('*');
-    if (static_cast<unsigned char>(e->text[i]) >= 0x81 && i + 1 < e->text.size()) ++i;
-  }
-  return shown;
+  // One star per character, counted as the platform's own edit control counts them.
+  return Text(gbk::CountChars(e->text, gbk::LeadBytes::From0x81), '*');
 }
 
 Text HeadlessBackend::Caption(UnitRef unit) const {

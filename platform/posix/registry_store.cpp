@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "platform/posix/posix_files.h"
+#include "runtime/gbk_text.h"
 #include "runtime/ini.h"
 #include "runtime/platform_services.h"
 
@@ -101,8 +102,10 @@ std::optional<std::vector<std::string>> Parts(std::string_view path) {
       part.clear();
       continue;
     }
-    part += path[i];
-    if (static_cast<unsigned char>(path[i]) >= 0x80 && i + 1 < path.size()) part += path[++i];
+    // A key name steps as the value commands do: a trail byte is never taken for a backslash.
+    const std::size_t n = gbk::CharLength(path, i, gbk::LeadBytes::From0x80);
+    part.append(path, i, n);
+    i += n - 1;
   }
   if (part.empty()) return std::nullopt;
   parts.push_back(std::move(part));
