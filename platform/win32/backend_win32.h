@@ -130,6 +130,11 @@ class Win32Backend final : public Backend {
   LRESULT OnControlColour(int window, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   void OnTrayMessage(int window, LPARAM lp);
 
+  // Lists changed since the last look at the queue paint nothing until then (commands).
+  void QuietList(HWND list);
+  void ResumeLists();
+  bool IsQuiet(HWND list) const;
+
   // Tray (backend_win32_commands.cpp).
   void ShowTray(WinRec& rec);
   void RemoveTray(WinRec& rec);
@@ -145,6 +150,10 @@ class Win32Backend final : public Backend {
   std::map<int, WinRec> windows_;
   UINT taskbarCreated_ = 0;
   HFONT defaultFont_ = nullptr;
+  // Shown lists whose redraw is off while the program changes them: a list view under Wine
+  // spends some 17 ms per row added to a shown list, against under 1 ms with redraw off. Nothing
+  // is painted before the program looks at its queue anyway, so they paint again there.
+  std::vector<HWND> quietLists_;
 };
 
 }  // namespace tw

@@ -17,7 +17,27 @@ int Win32Backend::MsgBox(const Text& text, int style, const Text& title,
   if (ownerWindow) {
     if (WinRec* rec = FindWin(*ownerWindow)) owner = rec->hwnd;
   }
+  ResumeLists();
   return MessageBoxW(owner, Wide(text).c_str(), Wide(title).c_str(), static_cast<UINT>(style));
+}
+
+void Win32Backend::QuietList(HWND list) {
+  if (IsQuiet(list) || !IsWindowVisible(list)) return;
+  SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  quietLists_.push_back(list);
+}
+
+void Win32Backend::ResumeLists() {
+  for (HWND list : quietLists_) {
+    if (!IsWindow(list)) continue;  // destroyed meanwhile
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+  }
+  quietLists_.clear();
+}
+
+bool Win32Backend::IsQuiet(HWND list) const {
+  return std::find(quietLists_.begin(), quietLists_.end(), list) != quietLists_.end();
 }
 
 void Win32Backend::PopupMenu(int window, const std::vector<PopupItem>& items, std::optional<int> x,
@@ -25,6 +45,7 @@ void Win32Backend::PopupMenu(int window, const std::vector<PopupItem>& items, st
   WinRec* rec = FindWin(window);
   if (rec == nullptr) return;
   HWND hwnd = rec->hwnd;  // the record may be gone once the menu's own loop has run
+  ResumeLists();
   HMENU menu = CreatePopupMenu();
   if (menu == nullptr) return;
   for (const PopupItem& item : items) {
@@ -119,6 +140,7 @@ Text Win32Backend::ListCellText(UnitRef list, int row, int column) {
 void Win32Backend::ListSetCellText(UnitRef list, int row, int column, const Text& text) {
   HWND h = UnitHwnd(list, UnitKind::ListView);
   if (h == nullptr || row < 0 || row >= ListRowCount(list) || column < 0) return;
+  QuietList(h);
   std::wstring wide = Wide(text);
   LVITEMW item{};
   item.iSubItem = column;
@@ -137,6 +159,7 @@ int Win32Backend::ListCheckState(UnitRef list, int row) {
 void Win32Backend::ListSetCheckState(UnitRef list, int row, int stateImage) {
   HWND h = UnitHwnd(list, UnitKind::ListView);
   if (h == nullptr || row < 0 || row >= ListRowCount(list)) return;
+  QuietList(h);
   // The state image index has four bits.
   LVITEMW item{};
   item.stateMask = LVIS_STATEIMAGEMASK;
@@ -147,6 +170,7 @@ void Win32Backend::ListSetCheckState(UnitRef list, int row, int stateImage) {
 int Win32Backend::ListInsertRow(UnitRef list, const ListInsert& row) {
   HWND h = UnitHwnd(list, UnitKind::ListView);
   if (h == nullptr) return -1;
+  QuietList(h);
   const int count = ListRowCount(list);
   std::wstring text = Wide(row.text);
   LVITEMW item{};
@@ -174,7 +198,10 @@ int Win32Backend::ListInsertRow(UnitRef list, const ListInsert& row) {
 }
 
 void Win32Backend::ListDeleteAll(UnitRef list) {
-  if (HWND h = UnitHwnd(list, UnitKind::ListView)) SendMessageW(h, LVM_DELETEALLITEMS, 0, 0);
+  if (HWND h = UnitHwnd(list, UnitKind::ListView)) {
+    QuietList(h);
+    SendMessageW(h, LVM_DELETEALLITEMS, 0, 0);
+  }
 }
 
 void Win32Backend::SetTrayIcon(int window, const Bytes& icon, const Text& tooltip) {

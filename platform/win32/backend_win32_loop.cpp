@@ -8,6 +8,7 @@
 namespace tw {
 
 Backend::Pump Win32Backend::PumpOne(bool wait) {
+  ResumeLists();
   MSG msg{};
   if (wait) {
     const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
@@ -69,6 +70,7 @@ void Win32Backend::SetTimer(UnitRef timer, int intervalMs) {
 }
 
 void Win32Backend::Fatal(const Text& text, const Text& title) {
+  ResumeLists();
   MessageBoxW(nullptr, Wide(text).c_str(), Wide(title).c_str(),
               MB_OK | MB_ICONERROR | MB_TASKMODAL);
   ExitProcess(static_cast<UINT>(-1));

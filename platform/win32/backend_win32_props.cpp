@@ -50,6 +50,8 @@ std::optional<Value> Win32Backend::GetProperty(UnitRef unit, int number) {
   const UnitKind kind = topLevel ? UnitKind::Window : u->layout->kind;
   const auto spec = FindNativeProperty(kind, number);
   if (!spec) return std::nullopt;
+  // A list with its redraw off may not show as visible in its style bits.
+  if (spec->id == PropId::Visible && IsQuiet(h)) ResumeLists();
 
   switch (spec->id) {
     case PropId::Left:
@@ -101,6 +103,7 @@ bool Win32Backend::SetProperty(UnitRef unit, int number, const Value& value) {
   const UnitKind kind = topLevel ? UnitKind::Window : u->layout->kind;
   const auto spec = FindNativeProperty(kind, number);
   if (!spec || spec->readOnly) return false;
+  if (IsQuiet(h)) ResumeLists();  // its own redraw state must not fight the change
   const int n = static_cast<int>(value.Integer());
 
   switch (spec->id) {

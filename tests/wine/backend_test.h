@@ -91,6 +91,7 @@ class Rig {
 void TestControls(Rig& rig);
 void TestCombo(Rig& rig);
 void TestList(Rig& rig);
+void TestListRedraw(Rig& rig);
 void TestProperties(Rig& rig);
 void TestWindowEvents(Rig& rig);
 void TestModalChooser(Rig& rig);

@@ -181,6 +181,7 @@ int wmain(int argc, wchar_t** argv) {
       {"controls", &twtest::TestControls},
       {"combo", &twtest::TestCombo},
       {"list", &twtest::TestList},
+      {"list redraw", &twtest::TestListRedraw},
       {"properties", &twtest::TestProperties},
       {"window events", &twtest::TestWindowEvents},
       {"modal chooser", &twtest::TestModalChooser},
