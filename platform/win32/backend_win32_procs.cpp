@@ -186,11 +186,13 @@ void Win32Backend::OnNotify(int window, const NMHDR& hdr) {
   }
   if (hdr.code != NM_CLICK && hdr.code != NM_RCLICK && hdr.code != NM_DBLCLK) return;
   // A click on a row's check box: the list toggles the box itself; the event follows from a
-  // posted message so that it reports the state after the toggle.
+  // posted message so that it reports the state after the toggle. With full-row selection a
+  // click anywhere else in the row hits as LVHT_ONITEM, which carries the state-icon bit too:
+  // only the state icon alone is the check box.
   LVHITTESTINFO hit{};
   hit.pt = reinterpret_cast<const NMITEMACTIVATE&>(hdr).ptAction;
   const LRESULT row = SendMessageW(hdr.hwndFrom, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-  if (row >= 0 && (hit.flags & LVHT_ONITEMSTATEICON) != 0) {
+  if (row >= 0 && (hit.flags & LVHT_ONITEM) == LVHT_ONITEMSTATEICON) {
     if (WinRec* rec = FindWin(window)) {
       PostMessageW(rec->hwnd, kMsgListChecked, static_cast<WPARAM>(listId), row);
     }

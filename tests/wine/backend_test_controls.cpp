@@ -36,8 +36,9 @@ POINT CheckBoxPoint(HWND list, int row) {
   for (int x = bounds.left; x < bounds.left + 40; ++x) {
     LVHITTESTINFO hit{};
     hit.pt = {x, (bounds.top + bounds.bottom) / 2};
+    // With full-row selection the rest of the row hits as LVHT_ONITEM, state-icon bit included.
     if (SendMessageW(list, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)) == row &&
-        (hit.flags & LVHT_ONITEMSTATEICON) != 0) {
+        (hit.flags & LVHT_ONITEM) == LVHT_ONITEMSTATEICON) {
       return hit.pt;
     }
   }
@@ -288,6 +289,19 @@ void TestList(Rig& rig) {
   rig.Pump(50);
   EXPECT_EQ(rig.Count(Handler::ListRightClick), 1);
   EXPECT_EQ(rig.Count(Handler::ListCheckToggled), 0);
+  // The same in a further column, which full-row selection hits as the whole item.
+  rig.Take();
+  RECT cell{};
+  cell.top = 1;
+  cell.left = LVIR_LABEL;
+  SendMessageW(h, LVM_GETSUBITEMRECT, 2, reinterpret_cast<LPARAM>(&cell));
+  const POINT inCell{(cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2};
+  PostClick(h, inCell, false);
+  PostClick(h, inCell, true);
+  rig.Pump(50);
+  EXPECT_EQ(rig.Count(Handler::ListRightClick), 1);
+  EXPECT_EQ(rig.Count(Handler::ListCheckToggled), 0);
+  EXPECT_EQ(f.ListCheckState(list, 2), 0);
 
   tw::ListInsert first;
   first.position = 0;

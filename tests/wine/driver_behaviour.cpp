@@ -3,6 +3,8 @@
 // and the screenshot of the shown window.
 #include <windows.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -185,6 +187,26 @@ bool SaveScreenshot(HWND window, const std::wstring& path) {
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
+
+  // A capture of one flat colour is a window that was not on the screen: black, or blank.
+  double sum = 0;
+  double squares = 0;
+  std::size_t samples = 0;
+  for (int y = 0; y < h; ++y) {
+    const BYTE* line = pixels.data() + static_cast<std::size_t>(stride) * y;
+    for (int x = 0; x < w * 3; ++x) {
+      sum += line[x];
+      squares += static_cast<double>(line[x]) * line[x];
+      ++samples;
+    }
+  }
+  const double mean = sum / static_cast<double>(samples);
+  const double spread =
+      std::sqrt(std::max(0.0, squares / static_cast<double>(samples) - mean * mean));
+  if (spread < 8.0) {
+    Fail("the capture of the window is one flat colour (mean %.1f, deviation %.1f)", mean, spread);
+    return false;
+  }
 
   BITMAPFILEHEADER file{};
   file.bfType = 0x4D42;

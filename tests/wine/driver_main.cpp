@@ -4,11 +4,15 @@
 //
 //   tw_wine_driver.exe <tidewell.exe> <screenshot.bmp>   the smoke test; exit code = failures
 //   tw_wine_driver.exe --show                            shows a running tool's main window
+//   tw_wine_driver.exe --demo <tidewell.exe> <shot.bmp> <address> <login> <password>
+//                                                        the run command's tour (driver_demo.cpp)
+//   tw_wine_driver.exe --story <name> <args...>          one operator story (driver_stories.cpp)
 #include <windows.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "runtime/gbk.h"
 #include "tests/wine/driver.h"
@@ -18,17 +22,6 @@ namespace twdrv {
 namespace {
 
 int g_failures = 0;
-
-// Unix paths as Wine sees them: the root of the Unix file system is drive Z:.
-std::wstring WindowsPath(std::wstring path) {
-  if (!path.empty() && path[0] == L'/') {
-    for (wchar_t& c : path) {
-      if (c == L'/') c = L'\\';
-    }
-    path = L"Z:" + path;
-  }
-  return path;
-}
 
 HWND WaitForMainWindow(DWORD pid, HANDLE process, DWORD ms) {
   const ULONGLONG deadline = GetTickCount64() + ms;
@@ -118,28 +111,12 @@ void CheckEscape(Session& s) {
 
 int RunSmokeTest(const std::wstring& exe, const std::wstring& shot) {
   CheckResources(exe);
-  HANDLE job = CreateJobObjectW(nullptr, nullptr);
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (job != nullptr) {
-    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-  }
-  std::wstring command = L"\"" + exe + L"\"";
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                      nullptr, nullptr, &si, &pi)) {
-    Fail("cannot start %s (error %lu)", Utf8(exe).c_str(), GetLastError());
-    return 1;
-  }
-  if (job != nullptr) AssignProcessToJobObject(job, pi.hProcess);
-  ResumeThread(pi.hThread);
-  CloseHandle(pi.hThread);
+  Tool tool;
+  if (!StartTool(exe, tool)) return 1;
 
   Session s;
-  s.process = pi.hProcess;
-  s.pid = pi.dwProcessId;
+  s.process = tool.process;
+  s.pid = tool.pid;
   // Idle in the message loop means the start window and all its units have been built.
   WaitForInputIdle(s.process, 15000);
   s.main = WaitForMainWindow(s.pid, s.process, 15000);
@@ -175,14 +152,22 @@ int RunSmokeTest(const std::wstring& exe, const std::wstring& shot) {
     if (!SaveScreenshot(s.main, shot)) Fail("cannot save the screenshot to %s", Utf8(shot).c_str());
     CheckEscape(s);
   }
-  if (job != nullptr) CloseHandle(job);  // ends the tool if it still runs
-  WaitForSingleObject(s.process, 5000);
-  CloseHandle(s.process);
+  EndTool(tool);
   if (g_failures == 0) Note("all checks passed");
   return g_failures == 0 ? 0 : 1;
 }
 
 }  // namespace
+
+std::wstring WindowsPath(std::wstring path) {
+  if (!path.empty() && path[0] == L'/') {
+    for (wchar_t& c : path) {
+      if (c == L'/') c = L'\\';
+    }
+    path = L"Z:" + path;
+  }
+  return path;
+}
 
 void Fail(const char* format, ...) {
   ++g_failures;
@@ -232,8 +217,19 @@ std::string NameOf(int unitId) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 2 && std::wstring(argv[1]) == L"--show") return twdrv::ShowRunningTool();
+  if (argc == 7 && std::wstring(argv[1]) == L"--demo") {
+    return twdrv::RunDemo(twdrv::WindowsPath(argv[2]), twdrv::WindowsPath(argv[3]), argv[4],
+                          argv[5], argv[6]);
+  }
+  if (argc >= 3 && std::wstring(argv[1]) == L"--story") {
+    return twdrv::RunStory(argv[2], std::vector<std::wstring>(argv + 3, argv + argc));
+  }
   if (argc != 3) {
-    std::fprintf(stderr, "usage: tw_wine_driver <tidewell.exe> <screenshot.bmp> | --show\n");
+    std::fprintf(stderr,
+                 "usage: tw_wine_driver <tidewell.exe> <screenshot.bmp> | --show\n"
+                 "       tw_wine_driver --demo <tidewell.exe> <shot.bmp> <address> <login> "
+                 "<password>\n"
+                 "       tw_wine_driver --story <name> <args...>\n");
     return 2;
   }
   return twdrv::RunSmokeTest(twdrv::WindowsPath(argv[1]), twdrv::WindowsPath(argv[2]));

@@ -8,7 +8,12 @@ exe="$2"
 shot="$3"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 rm -f "$shot.bmp" "$shot.png"
-TW_WINE_TIMEOUT=90 "$root/scripts/wine-run.sh" "$driver" "$exe" "$shot.bmp"
+# A first start needs a folder without a settings file: the tool writes one beside itself once
+# anything connects it, so it runs from a private copy.
+folder="$(mktemp -d)"
+trap 'rm -rf "$folder"' EXIT
+cp "$exe" "$folder/tidewell.exe"
+TW_WINE_TIMEOUT=90 "$root/scripts/wine-run.sh" "$driver" "$folder/tidewell.exe" "$shot.bmp"
 rc=$?
 if [ -f "$shot.bmp" ]; then
   if convert "$shot.bmp" "$shot.png"; then
