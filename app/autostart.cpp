@@ -31,7 +31,7 @@ Value OnAutostart(App& app) {
 }  // namespace
 
 Text AutostartCommand() {
-  const Text path = RunDirectory() + "\\" + ExeFileName();
+  Text path = RunDirectory() + "\\" + ExeFileName();
   if (path.find(' ') == Text::npos) return path;
   return "\"" + path + "\"";
 }

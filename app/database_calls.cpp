@@ -10,7 +10,7 @@
 
 namespace tw {
 
-Value DatabaseCalls::Call(int method, std::vector<Value> args) {
+Value DatabaseCalls::Call(int method, const std::vector<Value>& args) {
   return frame_.CallMethod({kMainWindow, unit_}, method, args);
 }
 

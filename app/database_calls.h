@@ -41,7 +41,7 @@ class DatabaseCalls {
   bool LastFailureLostConnection();
 
  private:
-  Value Call(int method, std::vector<Value> args);
+  Value Call(int method, const std::vector<Value>& args);
 
   Frame& frame_;
   int unit_;

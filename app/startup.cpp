@@ -83,7 +83,7 @@ Text LoadSettings(App& app) {
   const Text minute = s::Read(s::k定时配置, s::k分);
   const Text second = s::Read(s::k定时配置, s::k秒);
   app.chosenDatabase = s::Read(s::k配置, s::k指定库);
-  const Text unattended = s::Read(s::k配置, s::k是否挂机);
+  Text unattended = s::Read(s::k配置, s::k是否挂机);
   const Text cleanupMode = s::Read(s::k配置, s::k定时清理模式);
   for (int box : {ids::选择框_每月, ids::选择框_每周, ids::选择框_每天}) app.Enable(box, true);
   if (cleanupMode == "1") app.Check(ids::单选框_单独, true);

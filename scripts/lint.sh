@@ -33,7 +33,8 @@ tidy() {
 
 echo "clang-tidy (native)"
 [ -f build/native/compile_commands.json ] || cmake --preset native >/dev/null
-tidy -p build/native "^$root/(app|runtime|ui|platform/posix|platform/headless|tests)/.*\.cpp$" ||
+# The build's GCC-only flags (-Wno-restrict) are unknown to clang and must not fail it.
+tidy -p build/native -extra-arg=-Wno-unknown-warning-option "^$root/(app|runtime|ui|platform/posix|platform/headless|tests)/.*\.cpp$" ||
   status=1
 
 if [ "$mode" = "--win32" ]; then
@@ -41,7 +42,6 @@ if [ "$mode" = "--win32" ]; then
   [ -f build/win32/compile_commands.json ] || cmake --preset win32 >/dev/null
   # clang does not find the libstdc++ of Debian's mingw-w64 by itself (its folder is "12-posix").
   cxx=$(ls -d /usr/lib/gcc/x86_64-w64-mingw32/*-posix/include/c++ | sort -V | tail -n 1)
-  # The build's GCC-only flags (-Wno-restrict) are unknown to clang and must not fail it.
   tidy -p build/win32 -extra-arg=--target=x86_64-w64-mingw32 -extra-arg=-Wno-unknown-warning-option \
     -extra-arg="-isystem$cxx" \
     -extra-arg="-isystem$cxx/x86_64-w64-mingw32" -extra-arg="-isystem$cxx/backward" \

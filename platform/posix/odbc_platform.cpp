@@ -42,7 +42,7 @@ std::string WithSlash(std::string path) {
 }  // namespace
 
 std::string PrivateFolderIn(const std::string& shared) {
-  const std::string dir = WithSlash(shared) + "tidewell-" + std::to_string(::geteuid());
+  std::string dir = WithSlash(shared) + "tidewell-" + std::to_string(::geteuid());
   if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
   // Whoever made it, it must be ours and a directory of its own: in a shared folder another
   // user could have put a folder or a link there first.

@@ -20,12 +20,15 @@ constexpr UnitRef kList{kMainWindow, ids::超级列表框1};
 double Replay(BareDriver& bare, const std::vector<Request>& requests) {
   const double start = NowMs();
   for (const Request& r : requests) {
+    // A statement the tool sent, as a batch or inside a cursor or prepared call, is sent once as
+    // a plain batch; the cursor's own fetches and closes are what the bare driver does without.
+    const bool statement =
+        r.kind == "batch" ||
+        (r.kind == "rpc" && !r.text.empty() &&
+         (r.rpc == "sp_cursoropen" || r.rpc == "sp_prepexec" || r.rpc == "sp_executesql"));
     if (r.kind == "login") {
       bare.Connect();
-    } else if (r.kind == "batch") {
-      bare.Run(r.text);
-    } else if (r.kind == "rpc" && !r.text.empty() &&
-               (r.rpc == "sp_cursoropen" || r.rpc == "sp_prepexec" || r.rpc == "sp_executesql")) {
+    } else if (statement) {
       bare.Run(r.text);
     }
   }

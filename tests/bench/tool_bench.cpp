@@ -219,7 +219,7 @@ std::string Describe(const std::vector<Request>& requests) {
 
 const std::string& ProgramFolder() {
   static const std::string dir = [] {
-    const std::string d = odbctest::SharedEnvironment().tempFolder() + "bench-program";
+    std::string d = odbctest::SharedEnvironment().tempFolder() + "bench-program";
     std::filesystem::create_directories(d);
     return d;
   }();
