@@ -174,43 +174,15 @@ run_wine_bg() {
   tw__bare env LOCPATH="$TW_LOCPATH" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 "$@" &
 }
 
-# Ends the Wine session (every Wine process of the prefix, the wineserver, its watchdog and the
-# Xvfb) once no other user of the prefix holds it.
+# Ends the Wine session once no other user of the prefix holds it; notes whether it did.
 run_wine_down() {
-  local fd pid stat group
   run_wine_taken_down=0
   [ -d "${TW_WINE_STATE:-}" ] || return 0
-  if [ -n "${TW_USERS_FD:-}" ]; then
-    exec {TW_USERS_FD}>&-
-    TW_USERS_FD=""
-  fi
-  exec {fd}>>"$TW_WINE_STATE/users.lock"
-  # The watchdog holds this lock for a moment every few seconds; another run holds it shared.
-  if ! flock -x -w 8 "$fd"; then
-    exec {fd}>&-
+  if tw_wine_down; then
+    run_wine_taken_down=1
+  else
     echo "run.sh: another run still uses $WINEPREFIX; its idle watchdog ends Wine" >&2
-    return 0
   fi
-  run_wine_taken_down=1
-  tw_wine_cmd timeout 20 wineserver -k </dev/null >/dev/null 2>&1 || true
-  tw_wine_cmd timeout 20 wineserver -w </dev/null >/dev/null 2>&1 || true
-  for pid in "$TW_WINE_STATE/watchdog.pid" "$TW_WINE_STATE/xvfb.pid"; do
-    [ -f "$pid" ] || continue
-    pid=$(cat "$pid")
-    # Both run in sessions of their own; the group also holds the watchdog's sleep. The group is
-    # the third field after the command name in /proc/PID/stat.
-    stat=$(cat "/proc/$pid/stat" 2>/dev/null) || continue
-    read -r _ _ group _ <<<"${stat##*) }"
-    if [ "$group" = "$pid" ]; then
-      kill -- "-$pid" 2>/dev/null || true
-    else
-      kill "$pid" 2>/dev/null || true
-    fi
-    # Started by this shell when this run brought them up: reaped here, not left as zombies.
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -f "$TW_WINE_STATE/watchdog.pid" "$TW_WINE_STATE/xvfb.pid" "$TW_WINE_STATE/xvfb.display"
-  exec {fd}>&-
 }
 
 # run_leftovers <prefix>: lists the processes other than this shell that carry WINEPREFIX=<prefix>

@@ -12,6 +12,9 @@
 #                 ends); DISPLAY is exported
 #   tw_wine_cmd   runs a command (wine, wineserver, ...) in the Wine environment, without
 #                 inherited descriptors, so that long-lived Wine processes never hold the locks
+#   tw_wine_down  gives up the run's lock and ends the whole session now (every Wine process of
+#                 the prefix, the wineserver, the watchdog and the Xvfb), unless another run
+#                 still holds it: then it returns 1 and the watchdog ends it later
 #
 # Tunables: TW_WINEPREFIX, TW_WINE_XVFB=1 (use Xvfb even when DISPLAY is set), TW_WINE_IDLE
 # (seconds without runs before the watchdog ends Wine and Xvfb, default 60).
@@ -147,6 +150,50 @@ tw_wine_up() {
   return $ok
 }
 
+# tw__end_session <daemon>...: ends the wineserver and every Wine process of the prefix, then the
+# named daemons of the session (xvfb, watchdog), each with the process group it leads, and
+# forgets them. The caller holds the exclusive users lock.
+tw__end_session() {
+  local name pidf pid stat group
+  tw_wine_cmd timeout 20 wineserver -k </dev/null >/dev/null 2>&1 || true
+  tw_wine_cmd timeout 20 wineserver -w </dev/null >/dev/null 2>&1 || true
+  for name in "$@"; do
+    pidf="$TW_WINE_STATE/$name.pid"
+    [ -f "$pidf" ] || continue
+    pid=$(cat "$pidf")
+    rm -f "$pidf"
+    # Both run in sessions of their own (the group also holds the watchdog's sleep); the group
+    # is the third field after the command name in /proc/PID/stat.
+    stat=$(cat "/proc/$pid/stat" 2>/dev/null) || continue
+    read -r _ _ group _ <<<"${stat##*) }"
+    if [ "$group" = "$pid" ]; then
+      kill -- "-$pid" 2>/dev/null || true
+    else
+      kill "$pid" 2>/dev/null || true
+    fi
+    # Started by this shell when this run brought them up: reaped here, not left as zombies.
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -f "$TW_WINE_STATE/xvfb.display"
+}
+
+tw_wine_down() {
+  local fd
+  [ -d "${TW_WINE_STATE:-}" ] || return 0
+  if [ -n "${TW_USERS_FD:-}" ]; then
+    exec {TW_USERS_FD}>&-
+    TW_USERS_FD=""
+  fi
+  exec {fd}>>"$TW_WINE_STATE/users.lock"
+  # The watchdog holds this lock for a moment every few seconds; another run holds it shared.
+  if ! flock -x -w 8 "$fd"; then
+    exec {fd}>&-
+    return 1
+  fi
+  tw__end_session watchdog xvfb
+  exec {fd}>&-
+}
+
 # The watchdog: ends the wineserver (and the Xvfb it started) once no run holds the shared
 # lock and none has started or ended for TW_WINE_IDLE seconds.
 tw__watch() {
@@ -158,9 +205,8 @@ tw__watch() {
       now=$(date +%s)
       last=$(stat -c %Y "$TW_WINE_STATE/stamp" 2>/dev/null || echo 0)
       if [ $((now - last)) -ge "$idle" ]; then
-        tw_wine_cmd wineserver -k </dev/null >/dev/null 2>&1 || true
-        if tw__alive "$TW_WINE_STATE/xvfb.pid"; then kill "$(cat "$TW_WINE_STATE/xvfb.pid")"; fi
-        rm -f "$TW_WINE_STATE/xvfb.pid" "$TW_WINE_STATE/xvfb.display" "$TW_WINE_STATE/watchdog.pid"
+        tw__end_session xvfb
+        rm -f "$TW_WINE_STATE/watchdog.pid"
         exit 0
       fi
     fi
