@@ -25,34 +25,6 @@
 namespace tw::bench {
 namespace {
 
-// The JSON string value of `key` in one log line; "" when absent or not a string.
-std::string JsonString(const std::string& line, const std::string& key) {
-  const std::string tag = "\"" + key + "\": \"";
-  std::size_t i = line.find(tag);
-  if (i == std::string::npos) return {};
-  std::string out;
-  for (i += tag.size(); i < line.size() && line[i] != '"'; ++i) {
-    if (line[i] != '\\' || i + 1 >= line.size()) {
-      out += line[i];
-      continue;
-    }
-    const char c = line[++i];
-    if (c == 'n')
-      out += '\n';
-    else if (c == 't')
-      out += '\t';
-    else if (c == 'r')
-      out += '\r';
-    else if (c == 'u' && i + 4 < line.size()) {
-      const auto unit = static_cast<unsigned>(std::stoul(line.substr(i + 1, 4), nullptr, 16));
-      out += unit < 0x80 ? static_cast<char>(unit) : '?';
-      i += 4;
-    } else
-      out += c;
-  }
-  return out;
-}
-
 double CpuSeconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
@@ -197,8 +169,8 @@ std::vector<Request> RequestsSince(const test::SimulatorProcess& sim, std::size_
   const std::vector<std::string> lines = sim.logLines();
   std::vector<Request> out;
   for (std::size_t i = *from; i < lines.size(); ++i) {
-    out.push_back(
-        {JsonString(lines[i], "kind"), JsonString(lines[i], "rpc"), JsonString(lines[i], "text")});
+    odbctest::LogEntry e = odbctest::ParseLogLine(lines[i]);
+    out.push_back({std::move(e.kind), std::move(e.rpc), std::move(e.text)});
   }
   *from = lines.size();
   return out;

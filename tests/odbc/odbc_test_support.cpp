@@ -223,23 +223,25 @@ std::string Sim::server() const {
   return "127.0.0.1," + std::to_string(process_->port());
 }
 
+LogEntry ParseLogLine(const std::string& line) {
+  LogEntry e;
+  e.raw = line;
+  e.kind = JsonString(line, "kind");
+  e.rpc = JsonString(line, "rpc");
+  e.text = JsonString(line, "text");
+  e.login = JsonString(line, "login");
+  e.database = JsonString(line, "database");
+  e.host = JsonString(line, "host");
+  e.app = JsonString(line, "app");
+  e.params = JsonRaw(line, "params");
+  e.cancelled = JsonRaw(line, "cancelled") == "true";
+  e.dropped = JsonRaw(line, "dropped") == "true";
+  return e;
+}
+
 std::vector<LogEntry> Sim::Log() const {
   std::vector<LogEntry> out;
-  for (const std::string& line : process_->logLines()) {
-    LogEntry e;
-    e.raw = line;
-    e.kind = JsonString(line, "kind");
-    e.rpc = JsonString(line, "rpc");
-    e.text = JsonString(line, "text");
-    e.login = JsonString(line, "login");
-    e.database = JsonString(line, "database");
-    e.host = JsonString(line, "host");
-    e.app = JsonString(line, "app");
-    e.params = JsonRaw(line, "params");
-    e.cancelled = JsonRaw(line, "cancelled") == "true";
-    e.dropped = JsonRaw(line, "dropped") == "true";
-    out.push_back(e);
-  }
+  for (const std::string& line : process_->logLines()) out.push_back(ParseLogLine(line));
   return out;
 }
 

@@ -85,6 +85,8 @@ struct LogEntry {
   bool dropped = false;
   std::string raw;
 };
+// One line of the statement log read into its fields.
+LogEntry ParseLogLine(const std::string& line);
 
 // The simulator with the database object's fixture, optionally with the table of every column
 // type (tw_types).
