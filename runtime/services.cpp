@@ -297,6 +297,14 @@ std::int64_t FileSize(std::string_view path) {
   return entry ? entry->size : -1;
 }
 
+std::optional<std::string> ProtectForUser(std::string_view plain) {
+  return platform::ProtectData(plain);
+}
+
+std::optional<std::string> UnprotectForUser(std::string_view blob) {
+  return platform::UnprotectData(blob);
+}
+
 // ---- Pauses --------------------------------------------------------------------------------
 
 void SleepMs(int ms) {

@@ -109,6 +109,7 @@ void Runner::Prepare(std::vector<ServerRun> servers) {
   // The tool's file data source and the simulators' scratch files stay inside the run.
   ::setenv("TMPDIR", (work_ + "/tmp").c_str(), 1);
   world_.registryPath = SetUpRegistry(work_, m.registryWritable);
+  SetUpUserConfiguration(work_, m.dataProtection);
   world_.settingsPath = programDir_ + "/" + kSettingsFile;
   std::vector<AddressRoute> routes;
   for (std::size_t i = 0; i < servers_.size(); ++i) {
