@@ -127,6 +127,16 @@ def do_print(session, stmt, out):
     out.done()
 
 
+def do_if(session, stmt, out):
+    branch = stmt.otherwise
+    if evaluate(stmt.cond, Scope(session, None, None), {}) is True:
+        branch = [stmt.then]
+    for inner in branch:
+        EXECUTORS[inner.kind](session, inner, out)
+        if inner.kind in maintenance.EXECUTORS:
+            session.cat.changed()
+
+
 def do_exec(session, stmt, out):
     raise SqlError((2812, 16, 62, "Could not find stored procedure '%s'." % stmt.name))
 
@@ -143,4 +153,4 @@ def do_select(session, stmt, out):
 
 EXECUTORS = dict(maintenance.EXECUTORS, use=do_use, dbcc=do_dbcc, set=do_set, print=do_print,
                  exec=do_exec, select=do_select, begin_tran=do_begin, commit=do_commit,
-                 rollback=do_rollback)
+                 rollback=do_rollback, **{"if": do_if})

@@ -104,7 +104,8 @@ class Parser:
                    "DBCC": self.dbcc, "SET": self.set_option, "WAITFOR": self.waitfor,
                    "PRINT": self.print_, "EXEC": self.exec_call, "EXECUTE": self.exec_call,
                    "CHECKPOINT": self.checkpoint, "BACKUP": self.backup, "DROP": self.drop,
-                   "BEGIN": self.begin_tran, "COMMIT": self.end_tran, "ROLLBACK": self.end_tran}
+                   "BEGIN": self.begin_tran, "COMMIT": self.end_tran, "ROLLBACK": self.end_tran,
+                   "IF": self.if_}
         name = t.value.upper() if t.kind == "ident" else None
         if name not in handler:
             self.fail()
@@ -270,6 +271,21 @@ class Parser:
         while self.op(","):
             names.append(self.ident())
         return Node("drop", names=names, if_exists=if_exists)
+
+    def if_(self):
+        """IF condition statement [ELSE statement], as drivers send around COMMIT."""
+        self.advance()
+        cond = self.expr()
+        branches = []
+        for _ in range(2):
+            start = self.tok.pos
+            branches.append(self.statement(first=False))
+            branches[-1].line = line_of(self.sql, start)
+            if branches[-1].kind == "waitfor":   # a wait runs only at the top of a batch here
+                self.fail()
+            if not self.word("ELSE"):
+                break
+        return Node("if", cond=cond, then=branches[0], otherwise=branches[1:])
 
     def _transaction_name(self):
         t = self.tok

@@ -2,7 +2,8 @@
 
 Everything here is byte layout only; what to say is decided by the session and
 the engine. Integers are little-endian unless the packet header says otherwise.
-Before 7.2 a DONE's row count has 4 bytes and a column's user type 2.
+Before 7.2 a DONE's row count has 4 bytes, a column's user type and a message's
+line number 2.
 """
 import select
 import socket
@@ -192,7 +193,7 @@ class Tokens:
         (self.errors if cls > 10 else self.infos).append(number)
         body = (struct.pack("<iBB", number, state, cls) + us_varchar(text)
                 + b_varchar(self.server_name) + b_varchar(proc)
-                + struct.pack("<i", line))
+                + struct.pack("<i" if self.tds >= 0x72 else "<H", line))
         self.buf += struct.pack("<BH", tok, len(body)) + body
 
     def envchange(self, kind, new, old):
