@@ -106,7 +106,7 @@ bool RegisterDriver(const std::string& dir, std::string& error) {
 std::string DriverKeywords(const ServerSpec& server) {
   // "require" is the server's doing (its fixture forces encryption); the driver then offers
   // encryption as it does by default, and "login" is that default.
-  const char* encryption = server.encryption == "off" ? "off"
+  const char* encryption = server.encryption == "off"  ? "off"
                            : server.encryption == "on" ? "require"
                                                        : "request";
   return ";TDS_Version=" + server.tdsVersion + ";Encryption=" + encryption;
