@@ -7,6 +7,7 @@ private folder beside the temporary files, so that starting many simulators
 costs one key generation.
 """
 import os
+import shutil
 import ssl
 import subprocess
 import tempfile
@@ -17,17 +18,17 @@ _context = None
 def _certificate():
     folder = os.path.join(tempfile.gettempdir(), "tidewell-sim-tls-%d" % os.getuid())
     cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
-    if os.path.exists(cert) and os.path.exists(key):
-        return cert, key
-    os.makedirs(folder, mode=0o700, exist_ok=True)
-    aside = tempfile.mkdtemp(dir=folder)   # made aside, then renamed: a racing start sees all
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650",
-                    "-subj", "/CN=TIDEWELL-SIM", "-keyout", os.path.join(aside, "key.pem"),
-                    "-out", os.path.join(aside, "cert.pem")],
-                   check=True, capture_output=True, timeout=60)
-    os.replace(os.path.join(aside, "key.pem"), key)
-    os.replace(os.path.join(aside, "cert.pem"), cert)
-    os.rmdir(aside)
+    if not os.path.isdir(folder):
+        # Made in a folder aside and renamed whole: racing starts keep one matching pair.
+        aside = tempfile.mkdtemp(prefix=os.path.basename(folder) + ".")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
+                        "3650", "-subj", "/CN=TIDEWELL-SIM", "-keyout",
+                        os.path.join(aside, "key.pem"), "-out", os.path.join(aside, "cert.pem")],
+                       check=True, capture_output=True, timeout=60)
+        try:
+            os.rename(aside, folder)
+        except OSError:
+            shutil.rmtree(aside, ignore_errors=True)
     return cert, key
 
 
