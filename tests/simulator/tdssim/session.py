@@ -193,6 +193,7 @@ class Session:
             if status & wire.STATUS_RESET:   # also rolls back an open transaction
                 self.db_id = self.login_db if self.cat.by_id(self.login_db) else 1
                 self.nocount, self.trancount, self.implicit_transactions = False, 0, False
+                self.descriptor = bytes(8)
         # ALL_HEADERS (the transaction descriptor among them) lead a request from 7.2 on.
         skip = int.from_bytes(payload[:4], "little") if self.tds >= 0x72 else 0
         if ptype == wire.PKT_BATCH:
@@ -264,12 +265,13 @@ class Session:
                                 "COMMIT" if kind == 7 else "ROLLBACK"))
             elif kind in (7, 8):
                 self.end_transaction(out, commit=kind == 7)
-                rest = body[2:]
-                if len(rest) > rest[0] + 1 and rest[rest[0] + 1]:   # fBeginXact
+                rest = body[2:]   # the name (B_USVARCHAR), then fBeginXact
+                begin_at = 1 + 2 * rest[0] if rest else len(rest)
+                if begin_at < len(rest) and rest[begin_at]:
                     self.begin_transaction(out)
-            elif kind != 9:
-                out.message(8509, 16, 1, "Transaction manager request %s is not supported by "
-                            "this server." % name)
+            elif kind != 9:   # the distributed ones: no MSDTC here
+                out.message(8501, 16, 1, "MSDTC on server '%s' is unavailable."
+                            % self.cat.server_name)
         out.done(wire.DONE_ERROR if out.errors else 0)
         out.finish_batch()
         reply += out.bytes()

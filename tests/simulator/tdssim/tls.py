@@ -21,10 +21,16 @@ def _certificate():
     if not os.path.isdir(folder):
         # Made in a folder aside and renamed whole: racing starts keep one matching pair.
         aside = tempfile.mkdtemp(prefix=os.path.basename(folder) + ".")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
-                        "3650", "-subj", "/CN=TIDEWELL-SIM", "-keyout",
-                        os.path.join(aside, "key.pem"), "-out", os.path.join(aside, "cert.pem")],
-                       check=True, capture_output=True, timeout=60)
+        try:
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
+                            "3650", "-subj", "/CN=TIDEWELL-SIM", "-keyout",
+                            os.path.join(aside, "key.pem"), "-out",
+                            os.path.join(aside, "cert.pem")],
+                           check=True, capture_output=True, timeout=60)
+        except (OSError, subprocess.SubprocessError) as e:
+            shutil.rmtree(aside, ignore_errors=True)
+            raise SystemExit("tds_sim: cannot make the server certificate with openssl "
+                             "(Debian package openssl): %s" % e)
         try:
             os.rename(aside, folder)
         except OSError:
