@@ -7,6 +7,7 @@ line number 2.
 """
 import select
 import socket
+import ssl
 import struct
 
 # Packet types
@@ -141,7 +142,7 @@ class PacketIO:
                 raise Closed("packet type %d during the TLS handshake" % ptype)
             try:
                 done, back = channel.handshake(payload)
-            except Exception as e:   # ssl.SSLError: a client that cannot agree is dropped
+            except ssl.SSLError as e:   # a client that cannot agree is dropped
                 raise Closed("TLS handshake failed: %s" % e)
             if back:
                 self.send(back, PKT_PRELOGIN)
