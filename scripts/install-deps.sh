@@ -7,6 +7,7 @@ pkgs=(
   g++-mingw-w64-x86-64 wine wine64 fonts-wine fonts-wqy-microhei
   xvfb xdotool imagemagick x11-utils
   unixodbc unixodbc-dev tdsodbc freetds-bin locales python3 nlohmann-json3-dev
+  openssl
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -36,6 +36,8 @@ struct ProgramFile {
 struct ServerSpec {
   std::string address;  // what the tool is given to type, UTF-8
   Json fixture;
+  std::string tdsVersion = "7.4";    // what the driver asks for: "7.1" .. "7.4"
+  std::string encryption = "login";  // off | login | on | require
 };
 
 enum class StepKind {

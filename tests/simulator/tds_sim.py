@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Tidewell's SQL Server simulator: a TDS 7.4 server on 127.0.0.1 that the
-FreeTDS ODBC driver talks to as it would to SQL Server.
+"""Tidewell's SQL Server simulator: a TDS 7.1 to 7.4 server on 127.0.0.1 that
+the FreeTDS ODBC driver talks to as it would to SQL Server, encryption included.
 
 Usage:
   python3 tests/simulator/tds_sim.py [--fixture FILE] [--port N] [--log FILE]
@@ -33,7 +33,7 @@ import threading
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from tdssim import login  # noqa: E402
+from tdssim import login, tls  # noqa: E402
 from tdssim.catalog import Catalog  # noqa: E402
 from tdssim.control import FaultSource, StatementLog  # noqa: E402
 from tdssim.session import Session  # noqa: E402
@@ -85,6 +85,7 @@ def main(argv=None):
     ap.add_argument("--state")
     args = ap.parse_args(argv)
     cat = Catalog.from_file(args.fixture, files_dir=args.files_dir, wine_paths=args.wine_paths)
+    tls.context()   # the certificate, made (or found) before the port is announced
     server = Server(cat, StatementLog(args.log), FaultSource(cat.fixture_faults, args.control),
                     StateFile(args.state, cat))
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))

@@ -6,11 +6,13 @@ default fixture, the driver (tw_wine_driver.exe --story) acting through window m
 the rows, settings and timestamps the driver reports are checked against the simulator's
 statement log and state file, with the texts the headless scenarios (tests/tool) show.
 
-    stories.py <tw_wine_driver.exe> <tidewell.exe> <story> [--shots DIR] [--docs]
+    stories.py <tw_wine_driver.exe> <tidewell.exe> <story> [--shots DIR] [--docs] [--tds 7.1]
 
 --shots DIR: the driver saves its captures there (cleanup: screenshot.bmp, menus: chooser.bmp),
 which are turned into PNG and checked not to be flat. --docs also puts them at
-docs/screenshot.png and docs/chooser.png. Exit code 0 when the story passed.
+docs/screenshot.png and docs/chooser.png. --tds: the TDS version the driver asks for (as
+Windows' own "SQL Server" driver speaks 7.1); every login must have used it, with the login
+packet encrypted as the drivers do by default. Exit code 0 when the story passed.
 """
 import argparse
 import json
@@ -68,8 +70,8 @@ def cleanup_statements(name):
 
 
 class Story:
-    def __init__(self, driver, exe, name, shots):
-        self.driver, self.exe, self.name, self.shots = driver, exe, name, shots
+    def __init__(self, driver, exe, name, shots, tds="7.4"):
+        self.driver, self.exe, self.name, self.shots, self.tds = driver, exe, name, shots, tds
         self.errors = []
         self.dir = tempfile.mkdtemp(prefix="tw-story-")
         self.program = os.path.join(self.dir, "program")
@@ -120,7 +122,7 @@ class Story:
                 os.path.join(self.program, "tidewell.exe"), self.address, LOGIN, PASSWORD]
         if self.shots:
             args.append(self.shots)
-        env = dict(os.environ, TW_WINE_TIMEOUT="150")
+        env = dict(os.environ, TW_WINE_TIMEOUT="150", TDSVER=self.tds)
         p = subprocess.run(args, capture_output=True, text=True, env=env, timeout=200)
         sys.stdout.write(p.stdout)
         sys.stderr.write(p.stderr)
@@ -267,14 +269,19 @@ def main():
     ap.add_argument("story", choices=sorted(STORIES))
     ap.add_argument("--shots")
     ap.add_argument("--docs", action="store_true")
+    ap.add_argument("--tds", default="7.4", choices=["7.1", "7.2", "7.3", "7.4"])
     args = ap.parse_args()
     shots = os.path.abspath(args.shots) if args.shots else None
     if shots:
         os.makedirs(shots, exist_ok=True)
     started = time.monotonic()
-    s = Story(args.driver, args.exe, args.story, shots)
+    s = Story(args.driver, args.exe, args.story, shots, args.tds)
     try:
         STORIES[args.story](s)
+        logins = {(e["tds_version"], e["encryption"]) for e in s.statements()
+                  if e["kind"] == "login"}
+        if logins or args.tds != "7.4":   # the tray story never logs in
+            s.equal(logins, {(args.tds, "login")}, "the logins' TDS version and encryption")
         if shots:
             s.errors += keep_shot(args.story, shots, args.docs)
     finally:
