@@ -9,13 +9,14 @@ from tool import SETTINGS, ToolTest, db, login_steps, server, settings_file
 ADDR = "10.0.0.5"
 SALES = db("sales", log_pages=12800, log={"used": 11000, "active": 40})
 STAMP = r"2020-10-8 9:\d+:\d+"
+USE_MASTER = "USE master"
 
 
 def cleanup_statements(name, log=None, model="FULL", quoted=None):
     ident = quoted or name
     return ["ALTER DATABASE %s SET RECOVERY SIMPLE " % ident, "USE %s" % ident,
             "DBCC SHRINKFILE (N'%s' , 0, TRUNCATEONLY)" % (log or name + "_log"),
-            "ALTER DATABASE %s SET RECOVERY %s" % (ident, model)]
+            "ALTER DATABASE %s SET RECOVERY %s" % (ident, model), USE_MASTER]
 
 
 class CleanupTest(ToolTest):
@@ -72,7 +73,7 @@ class SingleCleanup(CleanupTest):
 
     def test_the_model_is_put_back_as_it_was(self):
         for recovery, expected in (("SIMPLE", ["USE sales", "DBCC SHRINKFILE (N'sales_log' , 0, "
-                                                "TRUNCATEONLY)"]),
+                                                "TRUNCATEONLY)", USE_MASTER]),
                                    ("BULK_LOGGED", cleanup_statements("sales", model="BULK_LOGGED"))):
             t = self.single(db("sales", recovery=recovery))
             self.assertEqual(t.statements(ADDR), expected, recovery)
@@ -82,7 +83,7 @@ class SingleCleanup(CleanupTest):
     def test_system_databases_use_their_own_log_names(self):
         t = self.single(SALES, chosen="master")
         self.assertEqual(t.statements(ADDR),
-                         ["USE master", "DBCC SHRINKFILE (N'mastlog' , 0, TRUNCATEONLY)"])
+                         ["USE master", "DBCC SHRINKFILE (N'mastlog' , 0, TRUNCATEONLY)", USE_MASTER])
         self.assertRegex(self.row(t, "master")[3], "^" + STAMP + " 清理了 ")
         t = self.single(SALES, chosen="tempdb")
         self.assertEqual(t.statements(ADDR)[1], "DBCC SHRINKFILE (N'templog' , 0, TRUNCATEONLY)")
@@ -90,7 +91,7 @@ class SingleCleanup(CleanupTest):
     def test_a_log_in_use_at_its_end_is_checkpointed_and_shrunk_again(self):
         t = self.single(db("sales", recovery="SIMPLE", log={"active_at_end": True}))
         shrink = "DBCC SHRINKFILE (N'sales_log' , 0, TRUNCATEONLY)"
-        self.assertEqual(t.statements(ADDR), ["USE sales", shrink, "CHECKPOINT", shrink])
+        self.assertEqual(t.statements(ADDR), ["USE sales", shrink, "CHECKPOINT", shrink, USE_MASTER])
         self.assertRegex(self.row(t, "sales")[3], "清理了 [1-9]")
 
     def test_refusals_are_reported_and_the_model_still_put_back(self):
@@ -113,12 +114,12 @@ class SingleCleanup(CleanupTest):
             {"choose": ["组合框_库名", "sales"]}, {"click": "按钮_单独清理"}, {"wait": 5000},
             {"snapshot": "s"}]
         t = self.run_tool({"servers": [server(ADDR, SALES, logins=[reader])], "steps": steps})
-        self.assertEqual(t.statements(ADDR), cleanup_statements("sales")[:1])
+        self.assertEqual(t.statements(ADDR), cleanup_statements("sales")[:1] + [USE_MASTER])
         self.assertRegex(self.row(t, "sales")[3], " 清理失败：User does not have permission to alter")
 
     def test_an_offline_database_is_refused(self):
         t = self.single(db("sales", state="offline"))
-        self.assertEqual(t.statements(ADDR), cleanup_statements("sales")[:1])
+        self.assertEqual(t.statements(ADDR), cleanup_statements("sales")[:1] + [USE_MASTER])
         self.assertIn("清理失败：", self.row(t, "sales")[3])
         self.assertEqual(self.row(t, "sales")[2], "8.26 MB")
 
@@ -188,7 +189,7 @@ class BatchCleanup(CleanupTest):
     def test_every_ticked_row_with_a_login_of_its_own(self):
         t = self.batch(SALES, db("skip"), db("simple", recovery="SIMPLE"), ticks=(4, 6))
         self.assertEqual(t.statements(ADDR), cleanup_statements("sales") + [
-            "USE simple", "DBCC SHRINKFILE (N'simple_log' , 0, TRUNCATEONLY)"])
+            "USE simple", "DBCC SHRINKFILE (N'simple_log' , 0, TRUNCATEONLY)", USE_MASTER])
         self.assertRegex(self.row(t, "sales")[3], "^" + STAMP + " 清理了 102.71 MB$")
         self.assertEqual(self.row(t, "skip")[3], "")
         # A fresh main connection for each database.
