@@ -28,34 +28,25 @@ void Write(Rig& rig, int unit, int number, const Value& v) {
 }
 
 // The shell calls the backend made, with their data, passed on to the shell.
-struct NotifyCall {
-  DWORD message;
-  NOTIFYICONDATAW data;
-};
-std::vector<NotifyCall> g_notifyCalls;
+std::vector<std::pair<DWORD, NOTIFYICONDATAW>> g_notifyCalls;
 
 BOOL WINAPI RecordNotify(DWORD message, PNOTIFYICONDATAW data) {
-  g_notifyCalls.push_back({message, *data});
+  g_notifyCalls.emplace_back(message, *data);
   return Shell_NotifyIconW(message, data);
 }
 
 // A balloon is a modify of the tool's own icon carrying only the balloon's data.
 void CheckBalloon(Rig& rig) {
   const tw::NotifyIconCall shell = tw::SetNotifyIconCall(&RecordNotify);
-  g_notifyCalls.clear();
   rig.frame().ShowTrayBalloon(tw::kMainWindow, Value::Str("Tidewell"),
                               Value::Str(tw::Gbk("sales 连接失败")), tw::balloon::kWarning);
   tw::SetNotifyIconCall(shell);
-  EXPECT_EQ(static_cast<int>(g_notifyCalls.size()), 1);
-  if (g_notifyCalls.empty()) return;
-  const NotifyCall& c = g_notifyCalls[0];
-  EXPECT_EQ(static_cast<long long>(c.message), static_cast<long long>(NIM_MODIFY));
-  EXPECT(c.data.hWnd == rig.Main());
-  EXPECT_EQ(static_cast<long long>(c.data.uID), static_cast<long long>(tw::kTrayIconId));
-  EXPECT_EQ(static_cast<long long>(c.data.uFlags), static_cast<long long>(NIF_INFO));
-  EXPECT_EQ(std::wstring(c.data.szInfoTitle), std::wstring(L"Tidewell"));
-  EXPECT_EQ(std::wstring(c.data.szInfo), std::wstring(L"sales 连接失败"));
-  EXPECT_EQ(static_cast<long long>(c.data.dwInfoFlags), static_cast<long long>(NIIF_WARNING));
+  if (!EXPECT_EQ(static_cast<int>(g_notifyCalls.size()), 1)) return;
+  const auto& [message, d] = g_notifyCalls[0];
+  EXPECT(message == NIM_MODIFY && d.hWnd == rig.Main() && d.uID == tw::kTrayIconId);
+  EXPECT(d.uFlags == NIF_INFO && d.dwInfoFlags == NIIF_WARNING);
+  EXPECT_EQ(std::wstring(d.szInfoTitle), std::wstring(L"Tidewell"));
+  EXPECT_EQ(std::wstring(d.szInfo), std::wstring(L"sales 连接失败"));
 }
 
 }  // namespace
