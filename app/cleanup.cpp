@@ -135,16 +135,8 @@ void CleaningStarted(App& app, int button) {
 // databases, whatever the combo shows, and records the failure when it is not there.
 bool ChosenDatabaseListed(App& app, const Text& stamp) {
   if (IndexOfDatabase(app.databaseNames, app.chosenDatabase) >= 0) return true;
-  const HistoryEntry entry{stamp,
-                           true,
-                           app.serverAddress,
-                           app.chosenDatabase,
-                           {},
-                           {},
-                           Gbk("指定的数据库不存在：") + app.chosenDatabase,
-                           true};
-  history::Append(entry);
-  NotifyFailure(app, entry);
+  RecordRunNotStarted(app, stamp, app.chosenDatabase,
+                      Gbk("指定的数据库不存在：") + app.chosenDatabase);
   return false;
 }
 

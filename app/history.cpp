@@ -43,4 +43,10 @@ void NotifyFailure(App& app, const HistoryEntry& entry) {
                             balloon::kWarning);
 }
 
+void RecordRunNotStarted(App& app, const Text& stamp, const Text& database, const Text& outcome) {
+  const HistoryEntry entry{stamp, true, app.serverAddress, database, {}, {}, outcome, true};
+  history::Append(entry);
+  NotifyFailure(app, entry);
+}
+
 }  // namespace tw

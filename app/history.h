@@ -11,14 +11,14 @@ struct App;
 
 // One line of the history file.
 struct HistoryEntry {
-  Text stamp;      // as the State cell shows it
-  bool scheduled;  // 定时, else 手动
+  Text stamp;              // as the State cell shows it
+  bool scheduled = false;  // 定时, else 手动
   Text server;
   Text database;  // empty for a batch that could not start
   Text before;    // the size texts as the list shows them; empty for a run that could not start
   Text after;
   Text outcome;  // the State text without its time stamp
-  bool failed;
+  bool failed = false;
 };
 
 namespace history {
@@ -37,5 +37,8 @@ void Append(const HistoryEntry& entry);
 
 // The failure of a scheduled run, shown on the tray icon (title "Tidewell", warning icon).
 void NotifyFailure(App& app, const HistoryEntry& entry);
+// A scheduled run that could not start (`outcome` says why): its history line, with no sizes,
+// and its balloon.
+void RecordRunNotStarted(App& app, const Text& stamp, const Text& database, const Text& outcome);
 
 }  // namespace tw

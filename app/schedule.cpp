@@ -225,10 +225,7 @@ void RunScheduledCleanup(App& app) {
   if (!app.mainDb.Connected()) {
     const Text stamp = CleanupTimestamp();
     if (!ConnectAutomatically(app)) {
-      const HistoryEntry entry{stamp, true, app.serverAddress, single ? app.chosenDatabase : Text(),
-                               {},    {},   Gbk("连接失败"),   true};
-      history::Append(entry);
-      NotifyFailure(app, entry);
+      RecordRunNotStarted(app, stamp, single ? app.chosenDatabase : Text(), Gbk("连接失败"));
       return;
     }
   }
