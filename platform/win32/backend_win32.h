@@ -4,7 +4,7 @@
 #pragma once
 
 #include <windows.h>
-// after windows.h
+
 #include <shellapi.h>
 
 #include <map>
