@@ -240,6 +240,7 @@ def late_server(s):
     """Logon before the server is up: the due cleanup connects first, and the history says so."""
     s.write_settings("[配置]\nip=%s\n用户名=%s\n密码=%s\n是否挂机=是\n指定库=sales\n定时清理模式=1\n"
                      "[定时配置]\n模式=每天一次\n时=0\n分=0\n秒=0\n" % (s.address, LOGIN, PASSWORD))
+
     def serve():
         # The driver asks for the simulator once the tool has failed to connect.
         while not os.path.exists(os.path.join(s.program, "start-server")):
@@ -247,6 +248,7 @@ def late_server(s):
                 return
         s.start_simulator(s.port)
         open(os.path.join(s.program, "server-up"), "w").close()
+
     driver_done = threading.Event()
     helper = threading.Thread(target=serve)
     helper.start()
