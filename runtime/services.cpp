@@ -297,6 +297,14 @@ std::int64_t FileSize(std::string_view path) {
   return entry ? entry->size : -1;
 }
 
+bool AppendFileBytes(std::string_view path, std::string_view bytes) {
+  return !path.empty() && platform::AppendToFile(path, bytes);
+}
+
+bool RenameFile(std::string_view from, std::string_view to) {
+  return !from.empty() && !to.empty() && platform::RenameReplacing(from, to);
+}
+
 // ---- Pauses --------------------------------------------------------------------------------
 
 void SleepMs(int ms) {

@@ -67,6 +67,11 @@ std::optional<Bytes> ReadFileBytes(std::string_view path);
 bool SetFileAttr(std::string_view path, int attributes);
 // Size in bytes of the first entry a directory search finds; -1 when none.
 std::int64_t FileSize(std::string_view path);
+// Appends `bytes` to the file in one write and flushes them to the disk; the file is created
+// when missing. False when nothing could be written.
+bool AppendFileBytes(std::string_view path, std::string_view bytes);
+// Renames a file, replacing one that already has the new name.
+bool RenameFile(std::string_view from, std::string_view to);
 
 // Blocks for `ms` milliseconds (negative counts as 0) without handling window messages.
 void SleepMs(int ms);

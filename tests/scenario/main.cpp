@@ -110,6 +110,7 @@ void Runner::Prepare(std::vector<ServerRun> servers) {
   ::setenv("TMPDIR", (work_ + "/tmp").c_str(), 1);
   world_.registryPath = SetUpRegistry(work_, m.registryWritable);
   world_.settingsPath = programDir_ + "/" + kSettingsFile;
+  world_.historyPath = programDir_ + "/" + kHistoryFile;
   std::vector<AddressRoute> routes;
   for (std::size_t i = 0; i < servers_.size(); ++i) {
     world_.addresses.push_back(script_.servers[i].address);

@@ -176,8 +176,8 @@ class RunnerTest(unittest.TestCase):
                             {"snapshot": "on"}, {"kill": {}}, {"snapshot": "off"}]}
         trace = self.trace_of(script)
         on = trace["snapshots"]["on"]
-        self.assertEqual(set(on), {"windows", "units", "list", "tray", "settings", "registry",
-                                   "servers"})
+        self.assertEqual(set(on), {"windows", "units", "list", "tray", "settings", "history",
+                                   "registry", "servers"})
         self.assertEqual(set(on["windows"]), {"main", "chooser"})
         self.assertEqual(set(on["windows"]["main"]), {"open", "visible", "display_state",
                                                       "caption"})
