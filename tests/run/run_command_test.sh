@@ -140,6 +140,11 @@ print("\n".join(problems))
 sys.exit(1 if problems else 0)
 EOF
   fail "the demo catalogue"
+# The simulator's own help names the catalogue and login the run command announces.
+python3 "$root/tests/simulator/tds_sim.py" --help >"$tmp/simhelp"
+for word in "fixtures/${TW_RUN_FIXTURE##*/}" "$TW_RUN_SIM_PASSWORD" --fixture --port --log; do
+  grep -qF -- "$word" "$tmp/simhelp" || fail "the simulator's --help does not mention $word"
+done
 
 # --- Blank pictures are refused, a window's picture is not.
 picture() { convert -size 320x200 "$@" "$tmp/p.png"; }
