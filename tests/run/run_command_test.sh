@@ -53,7 +53,8 @@ rc=0
 env -u TW_PASSWORD TW_SERVER=127.0.0.1,1433 PATH="$tmp/bin:$PATH" bash "$run" >"$tmp/out" \
   2>"$tmp/err" || rc=$?
 [ "$rc" -eq 1 ] || fail "TW_SERVER without TW_PASSWORD exits $rc, not 1"
-grep -qF "TW_PASSWORD is not" "$tmp/err" || fail "no reason for the missing TW_PASSWORD: $(cat "$tmp/err")"
+grep -qF "TW_PASSWORD is not" "$tmp/err" ||
+  fail "no reason for the missing TW_PASSWORD: $(cat "$tmp/err")"
 [ ! -f "$tmp/calls" ] || fail "help or a refused argument ran: $(cat "$tmp/calls")"
 
 # --- The server, login and password announced and used.
