@@ -66,7 +66,7 @@ Value OnConnect(App& app) {
     FillDatabaseCombo(app);
     settings::Write(settings::k配置, settings::kIp, app.serverAddress);
     settings::Write(settings::k配置, settings::k用户名, app.loginName);
-    settings::Write(settings::k配置, settings::k密码, app.loginPassword);
+    settings::SavePassword(app.loginPassword);
     SetFileAttr(settings::Path(), 0x02);
     LoadSettings(app);
     app.Message(Gbk("连接成功"), 0);

@@ -17,6 +17,7 @@ inline constexpr std::string_view k欲清理的库 = "欲清理的库";
 inline constexpr std::string_view kIp = "ip";
 inline constexpr std::string_view k用户名 = "用户名";
 inline constexpr std::string_view k密码 = "密码";
+inline constexpr std::string_view k密码密文 = "密码密文";
 inline constexpr std::string_view k指定库 = "指定库";
 inline constexpr std::string_view k是否挂机 = "是否挂机";
 inline constexpr std::string_view k定时清理模式 = "定时清理模式";
@@ -39,5 +40,16 @@ Text ReadGbkKey(std::string_view section, const Text& key);
 // Writes one key; the result is not looked at by the tool.
 bool Write(std::string_view section, std::string_view key, const Text& value);
 bool WriteGbkKey(std::string_view section, const Text& key, const Text& value);
+// Removes one key.
+bool Remove(std::string_view section, std::string_view key);
+
+// The saved login's password: 配置/密码密文 (base64 of a blob only this user can unprotect)
+// when it unprotects, else the plain 配置/密码 an earlier version saved, else the empty text (a
+// file copied from another user or machine).
+Text ReadPassword();
+// Saves the password as 配置/密码密文 and removes 配置/密码; when protection is not available,
+// as plain 配置/密码 (removing a 密码密文 that would otherwise win on reading), so that the
+// setting is never lost.
+void SavePassword(const Text& password);
 
 }  // namespace tw::settings

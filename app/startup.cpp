@@ -54,7 +54,7 @@ Value OnStartup(App& app) {
   SetTrayIcon(app);
   app.SetEditText(ids::编辑框_IP, s::Read(s::k配置, s::kIp));
   app.SetEditText(ids::编辑框_用户名, s::Read(s::k配置, s::k用户名));
-  app.SetEditText(ids::编辑框_密码, s::Read(s::k配置, s::k密码));
+  app.SetEditText(ids::编辑框_密码, s::ReadPassword());
   const Text mode = LoadSettings(app);
   if (mode == Gbk("是")) ConnectAutomatically(app);
   return {};

@@ -51,6 +51,12 @@ int GetAttributes(std::string_view path);
 
 void Sleep(int ms);  // ms >= 0
 
+// Data protection for the current user: a blob that only this user (on this machine) can turn
+// back into `plain`, and the way back. Nullopt when protection is not available, or when the
+// blob is damaged or was made for another user, machine or program.
+std::optional<std::string> ProtectData(std::string_view plain);
+std::optional<std::string> UnprotectData(std::string_view blob);
+
 Text HostName();
 // First IPv4 address the resolver lists for `host`, dotted; empty when it cannot be resolved.
 Text ResolveIpv4(std::string_view host);

@@ -291,6 +291,14 @@ bool RenameFile(std::string_view from, std::string_view to) {
   return !from.empty() && !to.empty() && platform::RenameReplacing(from, to);
 }
 
+std::optional<std::string> ProtectForUser(std::string_view plain) {
+  return platform::ProtectData(plain);
+}
+
+std::optional<std::string> UnprotectForUser(std::string_view blob) {
+  return platform::UnprotectData(blob);
+}
+
 // ---- Pauses --------------------------------------------------------------------------------
 
 void SleepMs(int ms) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -73,6 +74,13 @@ std::int64_t FileSize(std::string_view path);
 bool AppendFileBytes(std::string_view path, std::string_view bytes);
 // Renames a file, replacing one that already has the new name.
 bool RenameFile(std::string_view from, std::string_view to);
+
+// Secrets kept on disk (the saved password): ProtectForUser gives a blob that only the current
+// user on this machine can turn back (the Windows data protection on Win32; a cipher with a
+// key private to the user on POSIX), UnprotectForUser the bytes again. Nullopt when protection
+// is not available, or for a blob that is damaged or was made for another user or machine.
+std::optional<std::string> ProtectForUser(std::string_view plain);
+std::optional<std::string> UnprotectForUser(std::string_view blob);
 
 // Blocks for `ms` milliseconds (negative counts as 0) without handling window messages.
 void SleepMs(int ms);

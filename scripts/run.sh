@@ -209,9 +209,10 @@ run_picture_ok() {
   fi
 }
 
-# Starts "$@" under Wine in the background so that $! is the Wine process itself.
+# Starts "$@" under Wine in the background so that $! is the Wine process itself. It reads the
+# caller's standard input (a background command would otherwise get /dev/null).
 run_wine_bg() {
-  tw__bare env LOCPATH="$TW_LOCPATH" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 "$@" &
+  tw__bare env LOCPATH="$TW_LOCPATH" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 "$@" <&0 &
 }
 
 # Ends the Wine session once no other user of the prefix holds it; notes whether it did.
@@ -295,8 +296,10 @@ run_drive() {
   local log="$TW_RUN_DIR/drive.log" rc=0
   rm -f "$bmp" "$TW_RUN_DIR/failed-screenshot.png"
   echo "run.sh: driving the tool on Xvfb $DISPLAY: login, one cleanup, screenshot"
+  # The password reaches the driver through a pipe, never a command line (which every user of the
+  # machine can read) or a file.
   run_wine_bg timeout -k 5 180 wine "$driver" --demo "$1" "$bmp" "$run_address" "$run_login" \
-    "$run_password" </dev/null >"$log" 2>&1
+    < <(printf '%s\n' "$run_password") >"$log" 2>&1
   run_tool_pid=$!
   wait "$run_tool_pid" || rc=$?
   run_tool_pid=""

@@ -7,7 +7,9 @@
 # The run is bounded by TW_WINE_TIMEOUT seconds (default 120, 0 = none); a run that times out
 # returns 124. The program's output is collected in files and printed when it ends, so that a
 # Wine helper process that outlives the program never holds the caller's pipes open (ctest
-# waits for those). TW_WINE_STREAM=1 passes the output straight through instead.
+# waits for those). TW_WINE_STREAM=1 passes the output straight through instead. The program's
+# standard input is /dev/null, or with TW_WINE_STDIN=1 the caller's (a secret given through a
+# pipe rather than on the command line).
 set -uo pipefail
 
 if [ $# -lt 1 ]; then
@@ -29,7 +31,9 @@ if [ -n "${TW_WINE_STREAM:-}" ]; then
 else
   out="$(mktemp)"
   err="$(mktemp)"
-  tw_wine_cmd "${runner[@]}" wine "$@" </dev/null >"$out" 2>"$err"
+  input=/dev/null
+  [ -z "${TW_WINE_STDIN:-}" ] || input=/dev/stdin
+  tw_wine_cmd "${runner[@]}" wine "$@" <"$input" >"$out" 2>"$err"
   rc=$?
   cat "$out"
   cat "$err" >&2

@@ -18,5 +18,8 @@ ReadStatus ReadFile(const std::string& path, std::string& out);
 bool ReplaceFile(const std::string& path, std::string_view bytes, mode_t newMode);
 // Creates the directory and its missing parents with `mode`.
 bool MakeDirectories(const std::string& dir, mode_t mode);
+// The program's own folder in the user's configuration directory: tidewell under
+// $XDG_CONFIG_HOME (when absolute), else under ~/.config; "" when there is no home.
+std::string UserConfigFolder();
 
 }  // namespace tw::platform::posix

@@ -11,7 +11,6 @@
 //   V <root> <path> <name> <kind> <data>
 // where an empty hex field is written as "-".
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -43,17 +42,8 @@ using Store = std::vector<StoredKey>;
 
 std::string StorePath() {
   if (const char* env = std::getenv("TW_REGISTRY_FILE"); env && *env) return env;
-  std::string base;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
-    base = xdg;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    base = std::string(home) + "/.config";
-  } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
-    base = std::string(pw->pw_dir) + "/.config";
-  } else {
-    return std::string();
-  }
-  return base + "/tidewell/registry";
+  const std::string folder = posix::UserConfigFolder();
+  return folder.empty() ? folder : folder + "/registry";
 }
 
 std::string Hex(std::string_view bytes) {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -136,6 +137,20 @@ bool MakeDirectories(const std::string& dir, mode_t mode) {
     return false;
   }
   return ::mkdir(dir.c_str(), mode) == 0 || errno == EEXIST;
+}
+
+std::string UserConfigFolder() {
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    base = std::string(home) + "/.config";
+  } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
+    base = std::string(pw->pw_dir) + "/.config";
+  } else {
+    return std::string();
+  }
+  return base + "/tidewell";
 }
 
 }  // namespace posix

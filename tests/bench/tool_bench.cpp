@@ -239,6 +239,9 @@ int main(int argc, char** argv) {
   const std::string what = argc > 1 ? argv[1] : "";
   const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
   tw::odbctest::SharedEnvironment();
+  // A connect saves the password protected: the key stays in the run's folder, not the home.
+  ::setenv("XDG_CONFIG_HOME",
+           (tw::odbctest::SharedEnvironment().tempFolder() + "bench-config").c_str(), 1);
   tw::SetProgramLocation(ProgramFolder(), "tidewell.exe");
   tw::SetMachineStandIn(tw::MachineStandIn{"WS01", "192.168.1.20", {"[System Process]"}});
   if (what == "listing") return ListingBench(args);

@@ -1,6 +1,7 @@
-// Where the file data source of a login goes on POSIX: $TMPDIR as the user set it, else a folder
-// nobody else can write (the runtime directory, or a private folder in the shared /tmp), never
-// the shared folder itself.
+// Private files on POSIX. Where the file data source of a login goes: $TMPDIR as the user set it,
+// else a folder nobody else can write (the runtime directory, or a private folder in the shared
+// /tmp), never the shared folder itself. The key that protects the saved password: made once in
+// the user's configuration folder, readable by the user only, never through a link.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 
 #include "platform/posix/private_folder.h"
 #include "runtime/odbc/odbc_platform.h"
+#include "runtime/platform_services.h"
 
 namespace tw::odbc {
 namespace {
@@ -167,6 +169,63 @@ TEST(DsnFolder, WhatSomeoneElsePutThereFirstIsRefused) {
     EXPECT_EQ(posix::PrivateTempFolder(shared.path()), Cwd());
     EXPECT_EQ(Lstat(dir).st_mode & 0777, 0777u);  // left as it was
   }
+}
+
+TEST(DataProtection, KeyMadeOnceForThisUserOnly) {
+  Scratch config;
+  const EnvVar xdg("XDG_CONFIG_HOME", (config.path() + "/c").c_str());
+  const std::string folder = config.path() + "/c/tidewell";
+  const std::string key = folder + "/data-protection.key";
+  EXPECT_EQ(platform::UnprotectData("\x01 anything at all, and some more bytes"), std::nullopt);
+  EXPECT_FALSE(fs::exists(key));  // reading makes no key
+  const std::string secret = "Tidewell#1";
+  const auto blob = platform::ProtectData(secret);
+  ASSERT_TRUE(blob);
+  EXPECT_EQ(blob->find(secret), std::string::npos);
+  EXPECT_NE(platform::ProtectData(secret), blob);  // a fresh nonce every time
+  EXPECT_EQ(platform::UnprotectData(*blob), secret);
+  EXPECT_EQ(platform::UnprotectData(*platform::ProtectData("")), "");
+  EXPECT_EQ(Lstat(folder).st_mode & 0777, 0700u);
+  const struct stat st = Lstat(key);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_size, 32);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+  for (std::size_t i : {std::size_t{0}, std::size_t{5}, blob->size() - 1}) {
+    std::string damaged = *blob;
+    damaged[i] = static_cast<char>(damaged[i] ^ 1);
+    EXPECT_EQ(platform::UnprotectData(damaged), std::nullopt) << i;
+  }
+  EXPECT_EQ(platform::UnprotectData(blob->substr(0, blob->size() - 1)), std::nullopt);
+  // Another user's (or machine's) key does not turn it back.
+  const EnvVar other("XDG_CONFIG_HOME", (config.path() + "/other").c_str());
+  ASSERT_TRUE(platform::ProtectData("x"));
+  EXPECT_EQ(platform::UnprotectData(*blob), std::nullopt);
+}
+
+TEST(DataProtection, AKeyOthersCouldReadOrRedirectIsNotUsed) {
+  Scratch config;
+  const EnvVar xdg("XDG_CONFIG_HOME", config.path().c_str());
+  const std::string folder = config.path() + "/tidewell";
+  const std::string key = folder + "/data-protection.key";
+  fs::create_directory(folder);
+  fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace);
+  // A link where the key goes: nothing is written through it.
+  const std::string target = config.path() + "/elsewhere";
+  fs::create_symlink(target, key);
+  EXPECT_EQ(platform::ProtectData("pw"), std::nullopt);
+  EXPECT_FALSE(fs::exists(target));
+  fs::remove(key);
+  const auto blob = platform::ProtectData("pw");
+  ASSERT_TRUE(blob);
+  fs::permissions(key, fs::perms::group_read, fs::perm_options::add);
+  EXPECT_EQ(platform::ProtectData("pw"), std::nullopt);
+  EXPECT_EQ(platform::UnprotectData(*blob), std::nullopt);
+  fs::permissions(key, fs::perms::group_read, fs::perm_options::remove);
+  EXPECT_EQ(platform::UnprotectData(*blob), "pw");
+  // A folder others can write: the key in it could be swapped.
+  fs::permissions(folder, fs::perms::others_write, fs::perm_options::add);
+  EXPECT_EQ(platform::UnprotectData(*blob), std::nullopt);
 }
 
 }  // namespace

@@ -112,6 +112,21 @@ scenario "the simulator's target" simulator_target
 scenario "TW_SERVER's target" server_target
 scenario "TW_SERVER's default login" server_defaults
 
+# The drive gets the password on its standard input: a command line is readable by every user.
+drive_password() {
+  mkdir -p "$tmp/drive/bin"
+  printf '#!/bin/sh\necho "$*" >"%s/drive/args"\ncat >"%s/drive/input"\nexit 3\n' "$tmp" "$tmp" \
+    >"$tmp/drive/bin/wine"
+  chmod +x "$tmp/drive/bin/wine"
+  PATH="$tmp/drive/bin:$PATH" TW_RUN_DIR="$tmp/drive" TW_LOCPATH="$tmp" DISPLAY=:9
+  run_address=10.0.0.5 run_login=ops run_password='s3cr;et x'
+  ! run_drive "$tmp/tool.exe" >/dev/null 2>&1 || fail "a drive that failed passes"
+  grep -qF -- "--demo $tmp/tool.exe" "$tmp/drive/args" || fail "the drive was not started"
+  ! grep -qF 's3cr' "$tmp/drive/args" || fail "the password is on the drive's command line"
+  [ "$(cat "$tmp/drive/input")" = 's3cr;et x' ] || fail "the drive's input: $(cat "$tmp/drive/input")"
+}
+scenario "the drive's password on its input" drive_password
+
 for var in TW_LOGIN TW_PASSWORD; do
   if (unset TW_SERVER TW_LOGIN TW_PASSWORD && export "$var=x" && run_target 2>/dev/null); then
     fail "$var without TW_SERVER is accepted and would not reach the simulator"

@@ -1,11 +1,12 @@
 // Value conversions and the text commands on GBK texts, with double-byte boundaries, empty
-// texts and out-of-range numbers.
+// texts and out-of-range numbers; the base64 codec of binary settings values.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
+#include "runtime/base64.h"
 #include "runtime/gbk.h"
 #include "runtime/text.h"
 
@@ -225,6 +226,29 @@ TEST(ReplaceText, DoubleByteBoundaries) {
   EXPECT_EQ(ReplaceText("\xB0", "\xB0", "x", {}, {}, true), "\xB0");
   EXPECT_EQ(ReplaceText("\xB0\xB0\xB0", "\xB0", "x"), "xx\xB0");
   EXPECT_EQ(ReplaceText("b\xB0", "b", "\xB0"), "\xB0\xB0");
+}
+
+TEST(Base64, EncodesAndDecodesEveryPaddingAndByte) {
+  using namespace std::string_literals;
+  const std::pair<std::string, std::string> cases[] = {{"", ""},
+                                                       {"f", "Zg=="},
+                                                       {"fo", "Zm8="},
+                                                       {"foo", "Zm9v"},
+                                                       {"foob", "Zm9vYg=="},
+                                                       {"fooba", "Zm9vYmE="},
+                                                       {"foobar", "Zm9vYmFy"},
+                                                       {"\xFF\xFE\x00"s, "//4A"},
+                                                       {"\x00\xFB\xEF\xBE"s, "APvvvg=="}};
+  for (const auto& [bytes, text] : cases) {
+    EXPECT_EQ(Base64Encode(bytes), text);
+    EXPECT_EQ(Base64Decode(text), bytes) << text;
+  }
+  // Only what the encoder writes decodes: no blanks or line breaks, no short or misplaced
+  // padding, no stray bits in the last character.
+  for (const char* bad : {"Zg", "Zg=", "Z===", "Zh==", "Zm9=", "Zm=v", "Zg==Zg==", "Zm9v\r\n",
+                          " Zm9v", "Zm-v", "Zm_v"}) {
+    EXPECT_EQ(Base64Decode(bad), std::nullopt) << bad;
+  }
 }
 
 }  // namespace

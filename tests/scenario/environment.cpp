@@ -67,8 +67,9 @@ std::string PrepareWorkFolder(const std::string& dir, std::string& error) {
       return {};
     }
     // What an earlier run left here would make this one start from its state.
-    for (const char* name : {"program", "tmp", "odbc", "registry", "registry.lock",
-                             "registry-blocker", "servers", "program.jsonl"}) {
+    for (const char* name :
+         {"program", "tmp", "odbc", "registry", "registry.lock", "registry-blocker", "config",
+          "config-blocker", "servers", "program.jsonl"}) {
       fs::remove_all(fs::path(work) / name, ec);
     }
   }
@@ -122,6 +123,15 @@ std::string SetUpRegistry(const std::string& work, bool writable) {
   }
   ::setenv("TW_REGISTRY_FILE", path.c_str(), 1);
   return path;
+}
+
+void SetUpUserConfiguration(const std::string& work, bool available) {
+  std::string path = work + "/config";
+  if (!available) {
+    WriteFile(work + "/config-blocker", "");
+    path = work + "/config-blocker/config";
+  }
+  ::setenv("XDG_CONFIG_HOME", path.c_str(), 1);
 }
 
 bool WriteProgramFiles(const std::string& programDir, const std::vector<ProgramFile>& files,

@@ -28,6 +28,10 @@ std::string DriverKeywords(const ServerSpec& server);
 // $TW_REGISTRY_FILE: a fresh file in the work folder, or a path no write can create.
 std::string SetUpRegistry(const std::string& work, bool writable);
 
+// $XDG_CONFIG_HOME, where the program keeps its data protection key: a fresh folder in the work
+// folder, or (`available` false) a path below a regular file, where no key can be made or read.
+void SetUpUserConfiguration(const std::string& work, bool available);
+
 // Creates the program folder and writes (or removes) the script's files in it, contents as GBK.
 bool WriteProgramFiles(const std::string& programDir, const std::vector<ProgramFile>& files,
                        std::string& error);

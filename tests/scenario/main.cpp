@@ -109,6 +109,7 @@ void Runner::Prepare(std::vector<ServerRun> servers) {
   // The tool's file data source and the simulators' scratch files stay inside the run.
   ::setenv("TMPDIR", (work_ + "/tmp").c_str(), 1);
   world_.registryPath = SetUpRegistry(work_, m.registryWritable);
+  SetUpUserConfiguration(work_, m.dataProtection);
   world_.settingsPath = programDir_ + "/" + kSettingsFile;
   world_.historyPath = programDir_ + "/" + kHistoryFile;
   std::vector<AddressRoute> routes;

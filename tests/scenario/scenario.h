@@ -26,6 +26,7 @@ struct Machine {
   std::vector<std::string> otherProcesses = {"[System Process]", "System", "explorer.exe"};
   std::int64_t clockSeconds = 0;  // local time at the first start, seconds since 1899-12-30
   bool registryWritable = true;
+  bool dataProtection = true;  // false: every protect and unprotect of the user's data fails
 };
 
 struct ProgramFile {

@@ -89,6 +89,8 @@ TEST(Script, EveryFaultNamesItsStepOrPlace) {
        "step 0: $SIM2 names no server"},
       {R"({"machine":{"clock":"noon"}})", "machine.clock: expected a date"},
       {R"({"machine":{"colour":1}})", "machine.colour: unknown field"},
+      {R"({"machine":{"data_protection":"no"}})",
+       "machine.data_protection: expected true or false"},
       {R"({"servers":[{"address":"a","fixture":{}},{"address":"a","fixture":{}}]})",
        "servers[1].address: given twice"},
       {R"({"files":{"../x":"y"}})", "files.../x: not a file name"},

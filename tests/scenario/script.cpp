@@ -120,6 +120,8 @@ Machine ReadMachine(const Json& m) {
       out.clockSeconds = Clock(v, where);
     } else if (key == "registry_writable") {
       out.registryWritable = Flag(v, where);
+    } else if (key == "data_protection") {
+      out.dataProtection = Flag(v, where);
     } else {
       throw Bad{where + ": unknown field"};
     }

@@ -1,6 +1,7 @@
 """Logging in and out: the field checks and their messages, the connect click and what it
-saves, the disconnect click, and the window states before, after a connect (by hand and
-automatic) and after a disconnect, control by control."""
+saves (the password protected for this user), the disconnect click, and the window states
+before, after a connect (by hand and automatic) and after a disconnect, control by control."""
+import re
 import unittest
 
 from tool import SETTINGS, ToolTest, db, login_steps, server, settings_file
@@ -46,9 +47,69 @@ class FieldChecks(ToolTest):
                                               password="   ") + [{"snapshot": "s"}]
         t = self.run_tool({"servers": [SERVER], "steps": steps})
         self.assertEqual(t.box_texts(), ["连接成功"])
-        self.assertEqual(t.snapshots["s"]["settings"],
-                         {"text": "[配置]\r\nip=10.0.0.5\r\n用户名=blank\r\n密码=\r\n", "hidden": True})
+        text = t.snapshots["s"]["settings"]["text"]
+        self.assertEqual(text, "[配置]\r\nip=10.0.0.5\r\n用户名=blank\r\n密码密文=%s\r\n"
+                         % cipher(text))
         self.assertTrue(all(e["login"] == "blank" for e in t.logins("10.0.0.5")))
+
+
+def cipher(text):
+    """The saved 密码密文: base64, the password nowhere in the file."""
+    found = re.search(r"^密码密文=([A-Za-z0-9+/]+=*)\r$", text, re.M)
+    assert found and "Tidewell#1" not in text and "\n密码=" not in text, text
+    return found.group(1)
+
+
+class SavedPassword(ToolTest):
+    UNATTENDED_RESTART = [{"click": "选择框_挂机"}, {"kill": {}}, {"start": {}}, {"snapshot": "again"}]
+
+    def assert_logged_in_again(self, t):
+        self.assertEqual(t.unit("again", "按钮_连接")["caption"], "已连接")
+        self.assertEqual(t.unit("again", "编辑框_密码")["text"], "Tidewell#1")
+        self.assertEqual({str(e["errors"]) for e in t.logins("10.0.0.5")}, {"[]"})
+
+    def test_a_connect_protects_it_and_an_unattended_restart_logs_in_with_it(self):
+        steps = [{"start": {}}] + login_steps() + [{"snapshot": "saved"}] + self.UNATTENDED_RESTART
+        t = self.run_tool({"servers": [SERVER], "steps": steps})
+        self.assertEqual(t.snapshots["saved"]["settings"]["text"], settings_file(
+            配置={"ip": "10.0.0.5", "用户名": "sa",
+                "密码密文": cipher(t.snapshots["saved"]["settings"]["text"])}))
+        self.assert_logged_in_again(t)
+
+    def test_a_plain_password_of_an_older_file_logs_in_and_goes_at_the_next_connect(self):
+        text = settings_file(配置={"ip": "10.0.0.5", "用户名": "sa", "密码": "Tidewell#1",
+                                 "是否挂机": "是"})
+        steps = [{"start": {}}, SHOW, {"snapshot": "auto"}, {"answer": ["OK", "OK", "OK"]},
+                 {"click": "按钮_断开"}, {"click": "按钮_连接"}, {"wait": 3000}, {"snapshot": "s"}]
+        t = self.run_tool({"files": {SETTINGS: text}, "servers": [SERVER], "steps": steps})
+        self.assertEqual(t.unit("auto", "按钮_连接")["caption"], "已连接")
+        self.assertEqual(t.box_texts(), ["是否断开连接？", "已断开连接", "连接成功"])
+        after = t.snapshots["s"]["settings"]["text"]
+        self.assertEqual(after, settings_file(配置={"ip": "10.0.0.5", "用户名": "sa",
+                                                  "是否挂机": "是", "密码密文": cipher(after)}))
+
+    def test_a_file_from_another_user_or_machine_gives_an_empty_password(self):
+        first = self.run_tool({"servers": [SERVER], "steps": [{"start": {}}] + login_steps() + [
+            {"click": "选择框_挂机"}, {"snapshot": "s"}]})
+        # A new run of the runner is another user: its key is not the one that made the blob.
+        copied = first.snapshots["s"]["settings"]["text"]
+        for text in (copied, copied.replace("密码密文=", "密码密文=!")):
+            t = self.run_tool({"files": {SETTINGS: text}, "servers": [SERVER],
+                               "steps": [{"start": {}}, {"snapshot": "s"}]})
+            u = t.snapshots["s"]["units"]
+            self.assertEqual((u["编辑框_密码"]["text"], u["按钮_连接"]["caption"]), ("", "连接"))
+            self.assertEqual(t.boxes(), [])
+            # The automatic connection tried the login without a password, and was refused.
+            login, = t.logins("10.0.0.5")
+            self.assertEqual((login["login"], login["errors"]), ("sa", [18456]))
+
+    def test_without_protection_it_is_saved_plain_as_before(self):
+        steps = [{"start": {}}] + login_steps() + [{"snapshot": "saved"}] + self.UNATTENDED_RESTART
+        t = self.run_tool({"machine": {"data_protection": False}, "servers": [SERVER],
+                           "steps": steps})
+        self.assertEqual(t.snapshots["saved"]["settings"]["text"], settings_file(
+            配置={"ip": "10.0.0.5", "用户名": "sa", "密码": "Tidewell#1"}))
+        self.assert_logged_in_again(t)
 
 
 class WindowStates(ToolTest):
@@ -107,9 +168,10 @@ class WindowStates(ToolTest):
         confirm = t.boxes()[1]
         self.assertEqual((confirm["style"], confirm["title"]), (1, "确认断开"))
         # The login is saved in this order, and the file hidden.
-        self.assertEqual(t.snapshots["manual"]["settings"], {"hidden": True, "text": settings_file(
+        saved = t.snapshots["manual"]["settings"]
+        self.assertEqual(saved, {"hidden": True, "text": settings_file(
             配置={"是否挂机": "否", "定时清理模式": "2", "ip": "10.0.0.5", "用户名": "sa",
-                "密码": "Tidewell#1"}, 定时配置=SCHEDULE)})
+                "密码密文": cipher(saved["text"])}, 定时配置=SCHEDULE)})
 
     def test_the_automatic_connection_column(self):
         text = settings_file(配置={"是否挂机": "是", "定时清理模式": "2", "ip": "10.0.0.5",

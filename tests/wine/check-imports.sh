@@ -10,7 +10,7 @@ if ! grep -q 'Subsystem.*(Windows GUI)' <<<"$dump"; then
   echo "FAIL: $exe is not a Windows GUI program"
   exit 1
 fi
-system='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|shlwapi|advapi32|ws2_32|odbc32|ole32|oleaut32|imm32|version|winmm|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
+system='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|shlwapi|advapi32|crypt32|ws2_32|odbc32|ole32|oleaut32|imm32|version|winmm|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
 bad=0
 count=0
 while read -r dll; do

@@ -126,8 +126,9 @@ void ReleaseFront(HWND h);
 bool ExitThroughTray(Tool& t);
 
 // Modes of the driver besides the smoke test (driver_demo.cpp, driver_stories*.cpp).
+// The password comes as one line on standard input, never on the command line.
 int RunDemo(const std::wstring& exe, const std::wstring& shot, const std::wstring& address,
-            const std::wstring& login, const std::wstring& password);
+            const std::wstring& login);
 int RunStory(const std::wstring& story, const std::vector<std::wstring>& args);
 
 // Shared by the stories (driver_stories.cpp).

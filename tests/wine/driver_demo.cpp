@@ -1,18 +1,20 @@
 // The driver's demo mode, the tour the run command shows: one single cleanup on the real tool.
 //
 // Interface (kept stable for scripts/run.sh):
-//   tw_wine_driver.exe --demo <tidewell.exe> <screenshot.bmp> <address> <login> <password>
-// starts the given tidewell.exe in a job (it never outlives the driver), waits for its main
-// window, shows it from the tray icon if a settings file kept it hidden, types the address, login
-// and password and clicks 连接 (skipped when the tool connected by itself), answers "连接成功",
-// picks in 组合框_库名 the first database whose listed log is at least 10 MB (else the largest),
-// runs 按钮_单独清理 and waits until the row's State reads "... 清理了 ...", brings that process's
-// main window to the top and saves it to <screenshot.bmp> (24-bit BMP, refused when it is one
-// flat colour), then ends the tool through its tray menu 退出 answered Yes and waits for it.
-// Paths may be Unix paths (taken as Z:). Exit code 0 only when every step succeeded, 1 when one
-// failed (the reason is printed as "FAIL: ..."), 2 for wrong arguments. The tool writes its
-// settings file beside the exe it is given, so give it a copy that may keep one; no other copy of
-// tidewell.exe may be running (the tool refuses a second one). Run it under scripts/wine-run.sh.
+//   tw_wine_driver.exe --demo <tidewell.exe> <screenshot.bmp> <address> <login>  < password
+// reads the password as one line (UTF-8) from standard input, so that it never stands in a
+// command line, which every user of the machine can read; starts the given tidewell.exe in a job
+// (it never outlives the driver), waits for its main window, shows it from the tray icon if a
+// settings file kept it hidden, types the address, login and password and clicks 连接 (skipped when
+// the tool connected by itself), answers "连接成功", picks in 组合框_库名 the first database whose
+// listed log is at least 10 MB (else the largest), runs 按钮_单独清理 and waits until the row's
+// State reads "... 清理了 ...", brings that process's main window to the top and saves it to
+// <screenshot.bmp> (24-bit BMP, refused when it is one flat colour), then ends the tool through its
+// tray menu 退出 answered Yes and waits for it. Paths may be Unix paths (taken as Z:). Exit code 0
+// only when every step succeeded, 1 when one failed (the reason is printed as "FAIL: ..."), 2 for
+// wrong arguments. The tool writes its settings file beside the exe it is given, so give it a copy
+// that may keep one; no other copy of tidewell.exe may be running (the tool refuses a second one).
+// Run it under scripts/wine-run.sh.
 // When a step fails, the window as it then stands is saved to <screenshot.bmp> all the same.
 #include <windows.h>
 
@@ -37,6 +39,26 @@ double Kilobytes(const std::wstring& text) {
   if (unit == L" MB") return value * 1000.0;
   if (unit == L" GB") return value * 1000000.0;
   return -1;
+}
+
+// The first line of standard input, without its line end; empty when there is none.
+std::wstring PasswordFromInput() {
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  std::string line;
+  char c = 0;
+  DWORD n = 0;
+  while (in != nullptr && in != INVALID_HANDLE_VALUE && ReadFile(in, &c, 1, &n, nullptr) &&
+         n == 1 && c != '\n') {
+    line += c;
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+  if (size > 0) {
+    MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), out.data(), size);
+  }
+  return out;
 }
 
 bool ShowFromTray(Tool& t) {
@@ -131,7 +153,8 @@ bool ExitThroughTray(Tool& t) {
 }
 
 int RunDemo(const std::wstring& exe, const std::wstring& shot, const std::wstring& address,
-            const std::wstring& login, const std::wstring& password) {
+            const std::wstring& login) {
+  const std::wstring password = PasswordFromInput();
   Tool t;
   bool ok = StartTool(exe, t) && WaitForTool(t, 20000) && ShowFromTray(t) &&
             Connect(t, address, login, password);

@@ -4,7 +4,7 @@
 //
 //   tw_wine_driver.exe <tidewell.exe> <screenshot.bmp>   the smoke test; exit code = failures
 //   tw_wine_driver.exe --show                            shows a running tool's main window
-//   tw_wine_driver.exe --demo <tidewell.exe> <shot.bmp> <address> <login> <password>
+//   tw_wine_driver.exe --demo <tidewell.exe> <shot.bmp> <address> <login>  (password on stdin)
 //                                                        the run command's tour (driver_demo.cpp)
 //   tw_wine_driver.exe --story <name> <args...>          one operator story (driver_stories.cpp)
 #include <windows.h>
@@ -217,9 +217,9 @@ std::string NameOf(int unitId) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 2 && std::wstring(argv[1]) == L"--show") return twdrv::ShowRunningTool();
-  if (argc == 7 && std::wstring(argv[1]) == L"--demo") {
+  if (argc == 6 && std::wstring(argv[1]) == L"--demo") {
     return twdrv::RunDemo(twdrv::WindowsPath(argv[2]), twdrv::WindowsPath(argv[3]), argv[4],
-                          argv[5], argv[6]);
+                          argv[5]);
   }
   if (argc >= 3 && std::wstring(argv[1]) == L"--story") {
     return twdrv::RunStory(argv[2], std::vector<std::wstring>(argv + 3, argv + argc));
@@ -228,7 +228,7 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr,
                  "usage: tw_wine_driver <tidewell.exe> <screenshot.bmp> | --show\n"
                  "       tw_wine_driver --demo <tidewell.exe> <shot.bmp> <address> <login> "
-                 "<password>\n"
+                 "< password\n"
                  "       tw_wine_driver --story <name> <args...>\n");
     return 2;
   }

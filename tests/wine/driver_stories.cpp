@@ -7,6 +7,9 @@
 #include <windows.h>
 #include <winsock2.h>
 
+#include <dpapi.h>
+#include <wincrypt.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -180,6 +183,44 @@ void ExpectSetting(const std::wstring& exe, const std::wstring& section, const s
   }
 }
 
+// The program's entropy, fixed for good: a change would make every saved password unreadable.
+constexpr char kEntropy[] = "Tidewell saved secrets 1";
+
+// The password is kept as 配置/密码密文: base64 of a blob that CryptUnprotectData turns back for
+// this user with the program's entropy, and not without it. 配置/密码 is gone.
+void ExpectProtectedPassword(const std::wstring& exe, const std::wstring& password) {
+  if (!Setting(exe, L"配置", L"密码").empty()) Fail("the plain 配置/密码 is still saved");
+  const std::string text = Gbk(Setting(exe, L"配置", L"密码密文"));
+  DWORD size = 0;
+  if (text.empty() ||
+      !CryptStringToBinaryA(text.c_str(), static_cast<DWORD>(text.size()), CRYPT_STRING_BASE64,
+                            nullptr, &size, nullptr, nullptr)) {
+    Fail("配置/密码密文 is not base64: \"%s\"", text.c_str());
+    return;
+  }
+  std::string blob(size, '\0');
+  auto* bytes = reinterpret_cast<BYTE*>(blob.data());
+  CryptStringToBinaryA(text.c_str(), static_cast<DWORD>(text.size()), CRYPT_STRING_BASE64, bytes,
+                       &size, nullptr, nullptr);
+  DATA_BLOB in{size, bytes};
+  DATA_BLOB entropy{sizeof kEntropy - 1, reinterpret_cast<BYTE*>(const_cast<char*>(kEntropy))};
+  DATA_BLOB out{};
+  if (!CryptUnprotectData(&in, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                          &out)) {
+    Fail("CryptUnprotectData refuses 配置/密码密文 (error %lu)", GetLastError());
+    return;
+  }
+  const std::string plain(reinterpret_cast<const char*>(out.pbData), out.cbData);
+  LocalFree(out.pbData);
+  if (plain != Gbk(password)) Fail("配置/密码密文 unprotects to another password");
+  if (CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                         &out)) {
+    LocalFree(out.pbData);
+    Fail("配置/密码密文 unprotects without the program's entropy");
+  }
+  Note("配置/密码密文 unprotects to the password typed");
+}
+
 bool ConnectByHand(Tool& t, const std::wstring& address, const std::wstring& login,
                    const std::wstring& password) {
   TypeInto(t.Unit(ids::编辑框_IP), address);
@@ -232,7 +273,7 @@ int FirstStart(Tool& t, const std::wstring& exe, const std::vector<std::wstring>
   }
   ExpectSetting(exe, L"配置", L"ip", a[1]);
   ExpectSetting(exe, L"配置", L"用户名", a[2]);
-  ExpectSetting(exe, L"配置", L"密码", a[3]);
+  ExpectProtectedPassword(exe, a[3]);
   const DWORD attrs = GetFileAttributesW(file.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_HIDDEN) == 0) {
     Fail("the settings file is not hidden (attributes 0x%lx)", attrs);

@@ -183,6 +183,13 @@ def first_start(s):
     s.check(all(not r["checked"] and r["cells"][2] == "" for r in s.rows.get("connected", [])),
             "a fresh list has ticks or states")
     s.equal(s.batches(), [], "statements sent by connecting")
+    # The driver read the protected password back; the file holds it in no encoding.
+    with open(os.path.join(s.program, "配置文件.ini"), "rb") as f:
+        saved = f.read()
+    for encoding in ("ascii", "gbk", "utf-16-le", "utf-8"):
+        s.check(PASSWORD.encode(encoding) not in saved, "the settings file holds the password in "
+                + encoding)
+    s.check(b"\n" + "密码=".encode("gbk") not in saved, "the settings file keeps a plain 密码")
 
 
 def cleanup(s):
@@ -282,9 +289,10 @@ def demo(s):
     """The run command's tour (tw_wine_driver --demo): one single cleanup, captured."""
     shot = os.path.join(s.shots or s.dir, "demo.bmp")
     args = [os.path.join(ROOT, "scripts", "wine-run.sh"), s.driver, "--demo",
-            os.path.join(s.program, "tidewell.exe"), shot, s.address, LOGIN, PASSWORD]
-    p = subprocess.run(args, capture_output=True, text=True, timeout=200,
-                       env=dict(os.environ, TW_WINE_TIMEOUT="150"))
+            os.path.join(s.program, "tidewell.exe"), shot, s.address, LOGIN]
+    # The password goes through a pipe, as the run command gives it.
+    p = subprocess.run(args, input=PASSWORD + "\n", capture_output=True, text=True, timeout=200,
+                       env=dict(os.environ, TW_WINE_TIMEOUT="150", TW_WINE_STDIN="1"))
     sys.stdout.write(p.stdout + p.stderr)
     s.equal(p.returncode, 0, "the demo's exit code")
     # The first database with a log of at least 10 MB.
