@@ -175,15 +175,9 @@ std::unique_ptr<Table> ReadTable(Database& db, std::string_view sql) {
     return nullptr;
   }
   db.ApplyQueryTimeout(stmt.handle);
+  // A new statement is forward-only and read-only, so the batch runs as one plain request whose
+  // result is read at once; no cursor is asked of the server.
   CheckedCalls calls = db.OnStatement(stmt.handle);
-  auto option = [&](SQLUSMALLINT which, SQLULEN value) {
-    return calls.Run([&] { return SQLSetStmtOption(stmt.handle, which, value); }, Expect::Done);
-  };
-  // A forward-only, read-only result run as one plain batch: one request, read at once.
-  if (!option(SQL_CURSOR_TYPE, SQL_CURSOR_FORWARD_ONLY) ||
-      !option(SQL_CONCURRENCY, SQL_CONCUR_READ_ONLY)) {
-    return nullptr;
-  }
   std::u16string text = Wide(TranslateBrackets(sql, db.quote));
   if (!calls.Run([&] { return SQLExecDirectW(stmt.handle, WideArg(text), SQL_NTS); },
                  Expect::Done)) {
