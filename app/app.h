@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <vector>
 
 #include "app/database_calls.h"
 #include "runtime/value.h"
@@ -30,9 +31,12 @@ struct App {
   Text logFilePath;
   Text connectOutcome;
 
-  // Names of the last listing that came back with characters GBK cannot hold: they cannot
-  // name their database in any statement, so nothing is measured or cleaned under them.
-  std::set<Text> unnameable;
+  // Rows of the last listing whose names came back with characters GBK cannot hold: such a
+  // name cannot address its database in any statement (it may even be another database's real
+  // name), so nothing is measured or cleaned under it and no other database's result goes there.
+  std::set<int> unnameableRows;
+  // The items of 组合框_库名 as it was last filled, in order; empty while disconnected.
+  std::vector<Text> databaseNames;
 
   // A cleanup in progress holds off the other one and the schedule; 退出 answered Yes meanwhile
   // lets it finish the database it is on and skip the rest.

@@ -43,7 +43,8 @@ int OpenCatalogue(App& app, std::string_view sql, std::string_view ownCaseSql, b
   return app.mainDb.Open(ownCaseSql);
 }
 
-Text SizeOfRow(App& app, const Text& name, bool local) {
+Text SizeOfRow(App& app, int row, const Text& name, bool local) {
+  if (app.unnameableRows.count(row) != 0) return size_text::Unavailable();
   const auto log = ReadLogFile(app, app.secondDb, &ReopenSecondConnection, name);
   if (!log) return size_text::Unavailable();
   app.logFilePath = log->location;
@@ -57,7 +58,7 @@ Text SizeOfRow(App& app, const Text& name, bool local) {
 
 void ListLogs(App& app, bool local) {
   app.frame.ListDeleteAll(kList);
-  app.unnameable.clear();
+  app.unnameableRows.clear();
   ReopenMainConnection(app);
   bool ownCase = false;
   const int countTable =
@@ -70,13 +71,14 @@ void ListLogs(App& app, bool local) {
   ReopenSecondConnection(app);
   for (int i = 0; i < n; ++i) {
     const Text name = ToText(app.mainDb.Read(names, 1));
-    if (app.mainDb.LastReadLossy()) app.unnameable.insert(name);
+    const bool lossy = app.mainDb.LastReadLossy();
     const int row = app.frame.ListInsertRow(kList);
+    if (lossy) app.unnameableRows.insert(row);
     app.frame.ListSetCellText(kList, row, 1, name);
     if (settings::ReadGbkKey(settings::k欲清理的库, name) == "1") {
       app.frame.ListSetCheckState(kList, row, 1);
     }
-    app.frame.ListSetCellText(kList, row, 2, SizeOfRow(app, name, local));
+    app.frame.ListSetCellText(kList, row, 2, SizeOfRow(app, row, name, local));
     app.mainDb.MoveNext(names);
   }
   app.mainDb.CloseTable(names);
@@ -113,7 +115,9 @@ Value OnRefreshRow(App& app) {
     return {};
   }
   Text text = size_text::Unavailable();
-  if (IsLocalServer(app)) {
+  if (app.unnameableRows.count(row) != 0) {
+    // Its name may be another database's: nothing is asked under it.
+  } else if (IsLocalServer(app)) {
     if (const auto k = LocalLogSizeKB(app, name)) text = size_text::Local(*k);
   } else if (const auto m = ServerLogSizeMB(app, name)) {
     text = size_text::Server(*m);
@@ -136,7 +140,8 @@ std::vector<Text> FillDatabaseCombo(App& app) {
   const int names = OpenCatalogue(app, sql::kComboNames, sql::kComboNamesOwnCase, &ownCase);
   const std::string_view field = ownCase ? sql::kComboNameFieldOwnCase : sql::kComboNameField;
   app.frame.ComboClear(kCombo);
-  std::vector<Text> items;
+  std::vector<Text>& items = app.databaseNames;
+  items.clear();
   for (int i = 0; i < count; ++i) {
     items.push_back(ToText(app.mainDb.Read(names, field)));
     app.frame.ComboAddItem(kCombo, items.back());

@@ -16,7 +16,8 @@ void BindCatalogue(Frame& frame, App& app);
 // Rebuilds 超级列表框1, measuring the logs on this machine's disk when the server is this
 // machine and asking the server otherwise.
 void RefreshLogList(App& app);
-// Refills 组合框_库名 with the database names, which it returns in item order; selects nothing.
+// Refills 组合框_库名 with the database names, which it keeps in App::databaseNames and returns
+// in item order; selects nothing.
 std::vector<Text> FillDatabaseCombo(App& app);
 
 }  // namespace tw

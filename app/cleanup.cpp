@@ -1,10 +1,14 @@
 // The single and the batch cleanup: buttons, the transparent label over the list, the
-// measurements before and after, and the result texts in every row of the database.
+// measurements before and after, the result texts in every row of the database and the
+// history line of each database cleaned.
 #include "app/cleanup.h"
 
-#include <functional>
+#include <optional>
+#include <vector>
 
 #include "app/app.h"
+#include "app/connection.h"
+#include "app/history.h"
 #include "app/probes.h"
 #include "app/shrink.h"
 #include "app/size_text.h"
@@ -18,6 +22,16 @@ namespace tw {
 namespace {
 
 constexpr UnitRef kList{kMainWindow, ids::超级列表框1};
+
+// What one database's cleanup found, for its rows and its history line.
+struct Cleaned {
+  Text stamp;
+  bool scheduled = false;
+  Text database;
+  LogMeasure before;
+  LogMeasure after;
+  ShrinkOutcome outcome;
+};
 
 // While one cleanup runs the other one's button is disabled; it gets its own state back after.
 class HoldOff {
@@ -46,35 +60,63 @@ LogMeasure Measure(App& app, const Text& database) {
   return MeasureLog(app, database, IsLocalServer(app));
 }
 
-// Rows are matched by their name with ASCII letters lowered, so every row of the database gets
-// the texts, not only the one that started the work.
-void ForEachRowOf(App& app, const Text& database, const std::function<void(int)>& fn) {
+// The rows of a database: those whose name, ASCII letters lowered, is its name lowered, so
+// every row of it gets the texts, not only the one that started the work. A row whose name
+// came back lossy is never one of them: its name may be this database's only by accident.
+std::vector<int> RowsOf(App& app, const Text& database) {
+  std::vector<int> rows;
   const Text wanted = ToLower(database);
-  const int rows = app.frame.ListRowCount(kList);
-  for (int r = 0; r < rows; ++r) {
-    if (ToLower(app.frame.ListCellText(kList, r, 1)) == wanted) fn(r);
+  const int count = app.frame.ListRowCount(kList);
+  for (int r = 0; r < count; ++r) {
+    if (app.unnameableRows.count(r) != 0) continue;
+    if (ToLower(app.frame.ListCellText(kList, r, 1)) == wanted) rows.push_back(r);
   }
+  return rows;
 }
 
-void WriteResults(App& app, const Text& database, const Text& stamp, const LogMeasure& before,
-                  const LogMeasure& after, const ShrinkOutcome& outcome) {
-  const bool local = IsLocalServer(app);
-  const Text size = !after.size ? size_text::Unavailable()
-                    : local     ? size_text::Local(*after.size)
-                                : size_text::Server(*after.size);
-  Text state;
-  if (!outcome.ok) {
-    state = stamp + Gbk(" 清理失败：") + outcome.failure;
-  } else if (before.size && after.size) {
-    const auto freed =
-        static_cast<float>(static_cast<double>(*before.size) - static_cast<double>(*after.size));
-    state =
-        stamp + Gbk(" 清理了 ") + (local ? size_text::Local(freed) : size_text::FreedServer(freed));
-  } else {
-    state = stamp + Gbk(" 清理完成");
+// The rows named `database` whose names came back lossy, when no real database has the name.
+std::vector<int> UnnameableRowsOf(App& app, const Text& database) {
+  std::vector<int> rows;
+  for (int r : app.unnameableRows) {
+    if (r < app.frame.ListRowCount(kList) &&
+        ToLower(app.frame.ListCellText(kList, r, 1)) == ToLower(database)) {
+      rows.push_back(r);
+    }
   }
-  ForEachRowOf(app, database, [&](int r) { app.frame.ListSetCellText(kList, r, 2, size); });
-  ForEachRowOf(app, database, [&](int r) { app.frame.ListSetCellText(kList, r, 3, state); });
+  return RowsOf(app, database).empty() ? rows : std::vector<int>{};
+}
+
+Text SizeText(const std::optional<float>& size, bool local) {
+  if (!size) return size_text::Unavailable();
+  return local ? size_text::Local(*size) : size_text::Server(*size);
+}
+
+// Writes the new size and the outcome into `rows` and keeps the history line, which it returns.
+HistoryEntry WriteResults(App& app, const std::vector<int>& rows, const Cleaned& c) {
+  const bool local = IsLocalServer(app);
+  HistoryEntry entry{c.stamp,
+                     c.scheduled,
+                     app.serverAddress,
+                     c.database,
+                     SizeText(c.before.size, local),
+                     SizeText(c.after.size, local),
+                     {},
+                     false};
+  if (!c.outcome.ok) {
+    entry.outcome = Gbk("清理失败：") + c.outcome.failure;
+    entry.failed = true;
+  } else if (c.before.size && c.after.size) {
+    const auto freed = static_cast<float>(static_cast<double>(*c.before.size) -
+                                          static_cast<double>(*c.after.size));
+    entry.outcome =
+        Gbk("清理了 ") + (local ? size_text::Local(freed) : size_text::FreedServer(freed));
+  } else {
+    entry.outcome = Gbk("清理完成");
+  }
+  for (int r : rows) app.frame.ListSetCellText(kList, r, 2, entry.after);
+  for (int r : rows) app.frame.ListSetCellText(kList, r, 3, c.stamp + " " + entry.outcome);
+  history::Append(entry);
+  return entry;
 }
 
 ShrinkOutcome Unnameable() {
@@ -89,6 +131,15 @@ void CleaningStarted(App& app, int button) {
   app.SetCaption(button, Gbk("正在清理..."));
 }
 
+// A scheduled single cleanup has nobody to ask: it needs the chosen database among the server's
+// databases, whatever the combo shows, and records the failure when it is not there.
+bool ChosenDatabaseListed(App& app, const Text& stamp) {
+  if (IndexOfDatabase(app.databaseNames, app.chosenDatabase) >= 0) return true;
+  RecordRunNotStarted(app, stamp, app.chosenDatabase,
+                      Gbk("指定的数据库不存在：") + app.chosenDatabase);
+  return false;
+}
+
 }  // namespace
 
 Text CleanupTimestamp() {
@@ -98,50 +149,68 @@ Text CleanupTimestamp() {
          t(MinuteOf(now)) + ":" + t(SecondOf(now));
 }
 
-void CleanChosenDatabase(App& app) {
+void CleanChosenDatabase(App& app, Start start) {
   if (app.cleaning) return;
   HoldOff holdOff(app, ids::按钮_一键清理);
+  const bool scheduled = start == Start::BySchedule;
   const Text stamp = CleanupTimestamp();
-  const UnitRef combo{kMainWindow, ids::组合框_库名};
-  if (app.frame.ComboItemText(combo, app.ComboSelection(ids::组合框_库名)).empty()) {
-    app.Message(Gbk("请指定数据库"), 0);
-    return;
+  if (scheduled) {
+    if (!ChosenDatabaseListed(app, stamp)) return;
+  } else {
+    const UnitRef combo{kMainWindow, ids::组合框_库名};
+    if (app.frame.ComboItemText(combo, app.ComboSelection(ids::组合框_库名)).empty()) {
+      app.Message(Gbk("请指定数据库"), 0);
+      return;
+    }
   }
   const Text database = app.chosenDatabase;
+  // When only rows whose names came back lossy carry the name, it addresses no database of
+  // theirs: they get the failure and nothing is sent.
+  const bool nameable = UnnameableRowsOf(app, database).empty();
+  const auto rows = [&] {
+    return nameable ? RowsOf(app, database) : UnnameableRowsOf(app, database);
+  };
   CleaningStarted(app, ids::按钮_单独清理);
-  const LogMeasure before = Measure(app, database);
-  ForEachRowOf(app, database,
-               [&](int r) { app.frame.ListSetCellText(kList, r, 3, Gbk("正在清理...")); });
-  const bool nameable = app.unnameable.count(database) == 0;
-  const ShrinkOutcome outcome =
-      nameable ? ShrinkLog(app, database, before.logicalName) : Unnameable();
-  const LogMeasure after = Measure(app, database);
+  Cleaned c{stamp, scheduled, database, {}, {}, Unnameable()};
+  if (nameable) c.before = Measure(app, database);
+  for (int r : rows()) app.frame.ListSetCellText(kList, r, 3, Gbk("正在清理..."));
+  if (nameable) {
+    c.outcome = ShrinkLog(app, database, c.before.logicalName);
+    c.after = Measure(app, database);
+  }
   AdvanceProgress(app, 100);
   app.SetCaption(ids::按钮_单独清理, Gbk("清理完成"));
   DelayMs(500);
   app.Enable(ids::按钮_单独清理, true);
   app.SetCaption(ids::按钮_单独清理, Gbk("清理"));
-  WriteResults(app, database, stamp, before, after, outcome);
+  const HistoryEntry entry = WriteResults(app, rows(), c);
   app.Enable(ids::分组框_登陆, true);
   app.Show(ids::透明标签_超级列表框, false);
+  if (scheduled && entry.failed) NotifyFailure(app, entry);
 }
 
-void CleanTickedDatabases(App& app) {
+void CleanTickedDatabases(App& app, Start start) {
   if (app.cleaning) return;
   HoldOff holdOff(app, ids::按钮_单独清理);
   CleaningStarted(app, ids::按钮_一键清理);
+  std::optional<HistoryEntry> firstFailure;
   const int rows = app.frame.ListRowCount(kList);
   for (int r = 0; r < rows && !app.exitRequested; ++r) {
     if (app.frame.ListCheckState(kList, r) != 1) continue;
-    const Text stamp = CleanupTimestamp();
-    const Text database = app.frame.ListCellText(kList, r, 1);
+    Cleaned c{
+        CleanupTimestamp(), start == Start::BySchedule, app.frame.ListCellText(kList, r, 1), {}, {},
+        Unnameable()};
     app.frame.ListSetCellText(kList, r, 3, Gbk("正在清理..."));
-    const LogMeasure before = Measure(app, database);
-    const ShrinkOutcome outcome = app.unnameable.count(database) == 0
-                                      ? ReconnectAndShrinkLog(app, database, before.logicalName)
-                                      : Unnameable();
-    const LogMeasure after = Measure(app, database);
-    WriteResults(app, database, stamp, before, after, outcome);
+    // A row whose name came back lossy gets its own failure and nothing else.
+    const bool nameable = app.unnameableRows.count(r) == 0;
+    if (nameable) {
+      c.before = Measure(app, c.database);
+      c.outcome = ReconnectAndShrinkLog(app, c.database, c.before.logicalName);
+      c.after = Measure(app, c.database);
+    }
+    const HistoryEntry entry =
+        WriteResults(app, nameable ? RowsOf(app, c.database) : std::vector{r}, c);
+    if (entry.failed && !firstFailure) firstFailure = entry;
   }
   app.SetCaption(ids::按钮_一键清理, Gbk("清理完成"));
   // The program is about to end: the rest of the databases and the pause are skipped.
@@ -150,15 +219,17 @@ void CleanTickedDatabases(App& app) {
   app.Show(ids::透明标签_超级列表框, false);
   app.SetCaption(ids::按钮_一键清理, Gbk("一键清理"));
   app.Enable(ids::按钮_一键清理, true);
+  // One balloon per run: the first failure; the history file holds every line.
+  if (start == Start::BySchedule && firstFailure) NotifyFailure(app, *firstFailure);
 }
 
 void BindCleanup(Frame& frame, App& app) {
   frame.SetHandler(Handler::CleanOne, [&app](const std::vector<Value>&) {
-    CleanChosenDatabase(app);
+    CleanChosenDatabase(app, Start::ByHand);
     return Value{};
   });
   frame.SetHandler(Handler::CleanAll, [&app](const std::vector<Value>&) {
-    CleanTickedDatabases(app);
+    CleanTickedDatabases(app, Start::ByHand);
     return Value{};
   });
 }

@@ -12,9 +12,13 @@ struct App;
 
 void BindCleanup(Frame& frame, App& app);
 
+// Who started a cleanup: the operator's click, or the schedule, which has nobody to ask and
+// shows the failures on the tray icon instead.
+enum class Start { ByHand, BySchedule };
+
 // The click handlers, also run by the schedule. Neither starts while a cleanup runs.
-void CleanChosenDatabase(App& app);
-void CleanTickedDatabases(App& app);
+void CleanChosenDatabase(App& app, Start start);
+void CleanTickedDatabases(App& app, Start start);
 
 // The local date and time as "2020-10-8 9:5:3": no leading zeros.
 Text CleanupTimestamp();

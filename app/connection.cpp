@@ -107,31 +107,34 @@ Value OnDisconnect(App& app) {
   // Only the mark: the settings file keeps 是否挂机 and the timer keeps its interval.
   app.Check(ids::选择框_挂机, false);
   app.frame.ComboClear({kMainWindow, ids::组合框_库名});
+  app.databaseNames.clear();
   app.SetCaption(ids::按钮_断开, Gbk("断开"));
   app.Message(Gbk("已断开连接"), 0);
   return {};
 }
 
-// The item equal to the chosen database (ASCII letters compared loosely), else the first that
-// begins with it; nothing for an empty name, which every item would begin with.
+// Only the item equal to the chosen database (ASCII letters compared loosely): one that merely
+// begins with it would show another database than the one the single cleanup cleans.
 void SelectChosenDatabase(App& app, const std::vector<Text>& items) {
   const UnitRef combo{kMainWindow, ids::组合框_库名};
-  if (app.chosenDatabase.empty()) return;
-  const Text wanted = ToLower(app.chosenDatabase);
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (ToLower(items[i]) == wanted) {
-      app.frame.WriteProp(combo, prop::kComboSelection, Value::Int(static_cast<int>(i)));
-      return;
-    }
-  }
-  app.frame.ComboSelectText(combo, app.chosenDatabase);
+  const int found = IndexOfDatabase(items, app.chosenDatabase);
+  if (found >= 0) app.frame.WriteProp(combo, prop::kComboSelection, Value::Int(found));
 }
 
 }  // namespace
 
-void ConnectAutomatically(App& app) {
+int IndexOfDatabase(const std::vector<Text>& items, const Text& database) {
+  if (database.empty()) return -1;
+  const Text wanted = ToLower(database);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (ToLower(items[i]) == wanted) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool ConnectAutomatically(App& app) {
   StoreLoginFromFields(app);
-  if (!ConnectWithStoredLogin(app, app.mainDb)) return;
+  if (!ConnectWithStoredLogin(app, app.mainDb)) return false;
   app.SetCaption(ids::按钮_连接, Gbk("正在连接"));
   app.Enable(ids::按钮_连接, false);
   for (int unit : {ids::按钮_断开, ids::按钮_一键清理, ids::按钮_单独清理, ids::组合框_库名,
@@ -145,6 +148,7 @@ void ConnectAutomatically(App& app) {
   RefreshLogList(app);
   SelectChosenDatabase(app, FillDatabaseCombo(app));
   app.SetCaption(ids::按钮_连接, Gbk("已连接"));
+  return true;
 }
 
 void BindConnection(Frame& frame, App& app) {

@@ -3,6 +3,10 @@
 // without the operator when the tool starts in unattended mode.
 #pragma once
 
+#include <vector>
+
+#include "runtime/value.h"
+
 namespace tw {
 
 class Frame;
@@ -10,7 +14,12 @@ struct App;
 
 void BindConnection(Frame& frame, App& app);
 
-// The automatic connection of an unattended start; silent when it fails.
-void ConnectAutomatically(App& app);
+// The automatic connection of an unattended start, also made by a scheduled cleanup that finds
+// the tool without a connection; silent, false when the login failed.
+bool ConnectAutomatically(App& app);
+
+// The index of the item equal to `database` (ASCII letters compared without case); -1 when
+// none is, or the name is empty.
+int IndexOfDatabase(const std::vector<Text>& items, const Text& database);
 
 }  // namespace tw

@@ -24,6 +24,10 @@ void DatabaseCalls::Close() {
   Call(kDbCloseDatabase, {});
 }
 
+bool DatabaseCalls::Connected() {
+  return Call(kDbConnected, {}).AsBool();
+}
+
 int DatabaseCalls::Open(std::string_view sql) {
   return static_cast<int>(
       Call(kDbOpenTable, {Value::Str(sql::ForBracketTranslation(sql))}).Integer());

@@ -17,6 +17,8 @@ class DatabaseCalls {
   // Logs in to the database "master" without any driver dialog; true when connected.
   bool Connect(const Text& server, const Text& user, const Text& password);
   void Close();
+  // Whether the unit holds a connection: never opened, closed, or a reopen that failed say no.
+  bool Connected();
   // A result table positioned on its first row; 0 when the query failed.
   int Open(std::string_view sql);
   void MoveNext(int table);

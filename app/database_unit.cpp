@@ -228,6 +228,8 @@ Value DatabaseUnit::Dispatch(int method, const std::vector<Value>& args) {
       const std::int32_t number = ToInt(Arg(args, 0));
       return Value::Bool(std::find(messages.begin(), messages.end(), number) != messages.end());
     }
+    case kDbConnected:
+      return Value::Bool(connected());
     default:
       return {};
   }

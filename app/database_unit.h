@@ -35,6 +35,8 @@ enum DatabaseMethod : int {
   kDbLastErrorText = 11,
   // message number (int) -> bool: the last ExecuteSql received that server message
   kDbLastStatementHad = 12,
+  // -> bool: a connection stands (it may still turn out lost at the next call)
+  kDbConnected = 13,
 };
 
 class DatabaseUnit final : public UnitObject {

@@ -31,7 +31,6 @@ bool IsLocalServer(App& app) {
 
 std::optional<LogFile> ReadLogFile(App& app, DatabaseCalls& db, bool (*reopen)(App&),
                                    const Text& database) {
-  if (app.unnameable.count(database) != 0) return std::nullopt;
   const Text query = sql::FilesQuery(database);
   int table = db.Open(query);
   if (table == 0 && db.LastFailureLostConnection() && reopen(app)) table = db.Open(query);

@@ -27,8 +27,8 @@ struct LogFile {
   Text location;                // its path on the server's disk
   std::optional<double> pages;  // its size in 8-KB pages; nullopt when not numeric
 };
-// Runs the files query on `db` and reads its second row; nullopt when the query fails, has no
-// second row, or the name cannot address the database. A connection found lost is reopened
+// Runs the files query on `db` and reads its second row; nullopt when the query fails or has no
+// second row. A connection found lost is reopened
 // once (with `reopen`) and the query sent again. The table is released after reading, so no
 // number of probes fills the connection's 30 open tables.
 std::optional<LogFile> ReadLogFile(App& app, DatabaseCalls& db, bool (*reopen)(App&),

@@ -6,6 +6,8 @@
 
 #include "app/app.h"
 #include "app/cleanup.h"
+#include "app/connection.h"
+#include "app/history.h"
 #include "app/settings.h"
 #include "runtime/datetime.h"
 #include "runtime/gbk.h"
@@ -215,6 +217,25 @@ Wanted ReadSchedule(App& app) {
   return w;
 }
 
+// A machine that started the tool at logon may have had no network or server then: without a
+// connection the due cleanup first makes the automatic connection, once per due occurrence, so
+// that a login that keeps failing is not locked out by retries.
+void RunScheduledCleanup(App& app) {
+  const bool single = app.Checked(ids::单选框_单独);
+  if (!app.mainDb.Connected()) {
+    const Text stamp = CleanupTimestamp();
+    if (!ConnectAutomatically(app)) {
+      RecordRunNotStarted(app, stamp, single ? app.chosenDatabase : Text(), Gbk("连接失败"));
+      return;
+    }
+  }
+  if (single) {
+    CleanChosenDatabase(app, Start::BySchedule);
+  } else {
+    CleanTickedDatabases(app, Start::BySchedule);
+  }
+}
+
 Value OnTick(App& app) {
   const std::int64_t now = SecondsOf(Now());
   const std::optional<std::int64_t> previous = app.lastTickSecond;
@@ -226,11 +247,7 @@ Value OnTick(App& app) {
                              [&](std::int64_t at) { return wanted.Matches(at); });
   if (!due) return {};
   app.lastFiredSecond = *due;
-  if (app.Checked(ids::单选框_单独)) {
-    CleanChosenDatabase(app);
-  } else {
-    CleanTickedDatabases(app);
-  }
+  RunScheduledCleanup(app);
   return {};
 }
 

@@ -1,6 +1,6 @@
 // One database's cleanup statements. A database in FULL gets SIMPLE, USE, the shrink and FULL
 // again; BULK_LOGGED gets the same with BULK_LOGGED at the end; SIMPLE only USE and the shrink.
-// The pauses and progress steps stay in place whatever the server answers.
+// Then USE master. The pauses and progress steps stay in place whatever the server answers.
 #include "app/shrink.h"
 
 #include "app/app.h"
@@ -47,8 +47,12 @@ class Sequence {
     if (!app_.mainDb.Execute(sql::SetRecovery(db_, model_))) Refused();
   }
 
+  // Whatever the outcome, the connection goes back to master: an idle session left in the
+  // cleaned database would keep another administrator's RESTORE or SET OFFLINE from it. A fresh
+  // login after a lost connection is in master already.
   ShrinkOutcome Finish() {
     if (lost_) return AfterLostConnection();
+    (void)app_.mainDb.Execute(sql::Use("master"));
     return outcome_;
   }
 

@@ -15,8 +15,9 @@ enum class LeadBytes {
   // Every byte from 0x80 starts a double-byte character: the rule of the value commands, and of
   // everything that must step in agreement with them.
   From0x80,
-  // Bytes from 0x81 start one and 0x80 stands alone, the one-byte euro sign of code page 936:
-  // the rule of the window system's own controls.
+  // Code page 936 itself: bytes 0x81 to 0xFE start one; 0x80 (the one-byte euro sign) and 0xFF
+  // stand alone. The rule of the window system's own controls and of its private-profile
+  // functions.
   From0x81,
   // No byte leads: every byte is a character (a text that is not GBK at all).
   None,
@@ -28,7 +29,7 @@ constexpr bool IsLeadByte(char c, LeadBytes leads) {
     case LeadBytes::From0x80:
       return b >= 0x80;
     case LeadBytes::From0x81:
-      return b >= 0x81;
+      return b >= 0x81 && b <= 0xFE;
     case LeadBytes::None:
       break;
   }

@@ -33,14 +33,19 @@ std::vector<Line> SplitLines(std::string_view c) {
   return lines;
 }
 
-// A GBK file steps 0x80 as a lead byte, as the value commands that hand it names and values do;
-// a UTF-8 file is compared byte by byte, so no byte leads there.
-gbk::LeadBytes Leads(Charset cs) {
+// Names in a GBK file are stepped as the platform's functions step them, in code page 936; a
+// UTF-8 file is compared byte by byte, so no byte leads there.
+gbk::LeadBytes NameLeads(Charset cs) {
+  return cs == Charset::Gbk ? gbk::LeadBytes::From0x81 : gbk::LeadBytes::None;
+}
+
+// A value read is cut where the value commands it goes to would see a character end.
+gbk::LeadBytes ValueLeads(Charset cs) {
   return cs == Charset::Gbk ? gbk::LeadBytes::From0x80 : gbk::LeadBytes::None;
 }
 
 std::size_t CharLen(std::string_view s, std::size_t i, Charset cs) {
-  return gbk::CharLength(s, i, Leads(cs));
+  return gbk::CharLength(s, i, NameLeads(cs));
 }
 
 // A character reduced to one number with letter case removed.
@@ -203,6 +208,38 @@ EditResult RemoveKey(std::string_view c, const std::vector<Line>& lines, const R
   return out;
 }
 
+// A value holding '=' makes the key's line one that may belong to a longer key, and such a line
+// answers only when the key has no line of its own and no such line comes before it. So the
+// first line that answers for the key takes the value when it is one of the key's own (a new
+// line goes in front of it otherwise, keeping the longer key's line), and the key's other own
+// lines go: they are copies the platform's functions never read either.
+EditResult SetOverOwnLines(std::string_view c, const std::vector<Line>& lines, const Range& r,
+                           std::string_view key, std::string_view value, Charset cs) {
+  EditResult out{EditStatus::Changed, {}};
+  std::size_t copied = 0;
+  bool placed = false;
+  for (std::size_t i = r.first; i < r.last; ++i) {
+    const std::string_view line = LineText(c, lines[i]);
+    const auto at = KeyValueStart(line, key, cs);
+    if (!at) continue;
+    const bool own = line.find('=', *at) == std::string_view::npos;
+    if (!placed && own) {
+      out.content.append(c.substr(copied, lines[i].begin + *at - copied)).append(value);
+      copied = lines[i].end;
+    } else if (!placed) {
+      out.content.append(c.substr(copied, lines[i].begin - copied));
+      out.content.append(key).append("=").append(value).append("\r\n");
+      copied = lines[i].begin;
+    } else if (own) {
+      out.content.append(c.substr(copied, lines[i].begin - copied));
+      copied = lines[i].next;
+    }
+    placed = true;
+  }
+  out.content.append(c.substr(copied));
+  return out;
+}
+
 EditResult SetKey(std::string_view c, const std::vector<Line>& lines, const std::optional<Range>& r,
                   std::string_view section, std::string_view key, std::string_view value,
                   Charset cs) {
@@ -217,8 +254,10 @@ EditResult SetKey(std::string_view c, const std::vector<Line>& lines, const std:
   // The key's own line is changed in place. A line that may belong to a longer key is changed
   // only when a new line could not win over it (a value holding '=' is never exact): a new
   // line keeps "a=b=1" for the key "a=b" when "a" is written.
-  if (const auto kl = FindKeyLine(c, lines, *r, key, cs);
-      kl && (kl->exact || value.find('=') != std::string_view::npos)) {
+  const bool ownLine = value.find('=') == std::string_view::npos;
+  const auto kl = FindKeyLine(c, lines, *r, key, cs);
+  if (kl && kl->exact && !ownLine) return SetOverOwnLines(c, lines, *r, key, value, cs);
+  if (kl && (kl->exact || !ownLine)) {
     const Line& l = lines[kl->index];
     const std::size_t from = l.begin + kl->at;
     if (c.substr(from, l.end - from) == value) return {EditStatus::Unchanged, {}};
@@ -247,6 +286,14 @@ std::string_view SkipLeadingBlanks(std::string_view s) {
   return s.substr(i);
 }
 
+std::string_view TrimName(std::string_view name) {
+  std::size_t b = 0;
+  std::size_t e = name.size();
+  while (b < e && IsNameSpace(static_cast<unsigned char>(name[b]))) ++b;
+  while (e > b && IsNameSpace(static_cast<unsigned char>(name[e - 1]))) --e;
+  return name.substr(b, e - b);
+}
+
 std::string_view TrimBlanks(std::string_view s) {
   s = SkipLeadingBlanks(s);
   std::size_t n = s.size();
@@ -260,8 +307,8 @@ bool NamesEqual(std::string_view a, std::string_view b, Charset cs) {
 
 std::optional<std::string_view> Find(std::string_view content, std::string_view section,
                                      std::string_view key, Charset cs) {
-  section = TrimBlanks(section);
-  key = TrimBlanks(key);
+  section = TrimName(section);
+  key = TrimName(key);
   if (section.empty() || key.empty()) return std::nullopt;
   const auto found = LookUp(content, section, key, cs);
   if (!found) return std::nullopt;
@@ -269,23 +316,24 @@ std::optional<std::string_view> Find(std::string_view content, std::string_view 
 }
 
 std::string_view CutValue(std::string_view value, std::size_t limit, Charset cs) {
-  return value.substr(0, gbk::FitBytes(value, limit, Leads(cs)));
+  return value.substr(0, gbk::FitBytes(value, limit, ValueLeads(cs)));
 }
 
 EditResult Edit(std::string_view content, std::string_view section,
                 std::optional<std::string_view> key, std::optional<std::string_view> value,
                 Charset cs) {
-  if (HasLineBreakOrNul(section) || (key && HasLineBreakOrNul(*key)) ||
-      (value && HasLineBreakOrNul(*value))) {
+  // Line breaks around a name are dropped with the spaces; within it, or in a value, they would
+  // split the line.
+  section = TrimName(section);
+  const std::string_view k = key ? TrimName(*key) : std::string_view();
+  if (HasLineBreakOrNul(section) || HasLineBreakOrNul(k) || (value && HasLineBreakOrNul(*value))) {
     return Refused();
   }
-  section = TrimBlanks(section);
   if (section.empty()) return Refused();
   const auto lines = SplitLines(content);
   if (!key) {
     return RemoveSections(content, lines, section, cs);
   }
-  const std::string_view k = TrimBlanks(*key);
   if (k.empty()) return Refused();
   const auto r = FindSection(content, lines, section, cs);
   EditResult out;

@@ -14,7 +14,12 @@
 //     exactly as it was written (Windows would trim blanks and strip quotes here; this reader
 //     does not, so "是 " stays "是 "), and a text never holds a NUL;
 //   - section and key names compare without regard to case (ASCII, and the full-width Latin,
-//     Greek and Cyrillic letters of GBK), double-byte characters never split;
+//     Greek and Cyrillic letters of GBK), double-byte characters never split; they are stepped
+//     as code page 936 does, so 0x80 and 0xFF are characters of one byte and never swallow the
+//     ']' or '=' after them;
+//   - the section and key names a read or write is given lose, at both ends, the bytes the
+//     platform's functions drop there (see IsNameSpace), whether they read or write, so that
+//     a name with another control byte in front ("\x01k") is its own key on both sides;
 //   - any other line (comments, junk, keys before the first section) is kept as it is.
 // A key that itself holds '=' is found by its full text ("a=b=1" is the key "a=b" with value
 // "1" when "a=b" is asked for), so database names with '=' round-trip. Such a line also
@@ -37,18 +42,27 @@ enum class Charset { Gbk, Utf8 };
 // The most a read hands back; longer values are cut, never in the middle of a character.
 inline constexpr std::size_t kMaxValueBytes = 10239;
 
-// True for the blanks that are skipped around names: space and tab.
+// True for the blanks that are skipped around names in the file: space and tab.
 constexpr bool IsBlank(unsigned char c) {
   return c == ' ' || c == '\t';
 }
 std::string_view TrimBlanks(std::string_view s);
 std::string_view SkipLeadingBlanks(std::string_view s);
 
+// True for the bytes dropped around the names a read or write is given: space, tab, the other
+// line controls 0x0A-0x0D and 0x1A (the old end-of-file mark), as the platform's functions
+// count spaces. Other control bytes belong to the name.
+constexpr bool IsNameSpace(unsigned char c) {
+  return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x1A;
+}
+// `name` without the IsNameSpace bytes at either end.
+std::string_view TrimName(std::string_view name);
+
 // Case-insensitive name comparison (see above).
 bool NamesEqual(std::string_view a, std::string_view b, Charset cs = Charset::Gbk);
 
 // The value stored under `key` in the first section called `section`; nullopt when the
-// section or the key is missing. Names are compared after trimming blanks.
+// section or the key is missing. Names are compared after TrimName.
 std::optional<std::string_view> Find(std::string_view content, std::string_view section,
                                      std::string_view key, Charset cs = Charset::Gbk);
 
@@ -70,8 +84,12 @@ struct EditResult {
 // Sets `key` to `value` in `section` (in place when the key exists, at the end of the section
 // otherwise, at the end of the file in a new section when the section is missing); with the
 // value absent removes the key; with the key absent removes every section of that name.
-// Refused: a section or key that is blank, or would read back as a section header, or any
-// argument holding CR, LF or NUL (it would split the line and forge others).
+// Names are written after TrimName. A value holding '=' that goes to a key with lines of its
+// own takes the first of them (a new line in front when a longer key's line would answer
+// first) and the others go, so that the key reads back what was written.
+// Refused: a section or key that is blank, or would read back as a section header, a name
+// holding CR, LF or NUL within it, or a value holding any (it would split the line and forge
+// others).
 EditResult Edit(std::string_view content, std::string_view section,
                 std::optional<std::string_view> key, std::optional<std::string_view> value,
                 Charset cs = Charset::Gbk);

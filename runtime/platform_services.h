@@ -30,6 +30,12 @@ ReadStatus ReadWholeFile(std::string_view path, std::string& out);
 // to its owner where the platform has owners. False leaves the old file untouched; a
 // read-only file is not replaced.
 bool ReplaceWholeFile(std::string_view path, std::string_view bytes);
+// Adds `bytes` at the end of the file (created when missing) with one write, then flushes it to
+// the disk, so that a crash leaves either all of them or none. False when the file cannot be
+// opened or the write or flush fails.
+bool AppendToFile(std::string_view path, std::string_view bytes);
+// Renames `from` to `to`, replacing a file already called `to`.
+bool RenameReplacing(std::string_view from, std::string_view to);
 
 // The first entry a directory search for `path` finds (wildcards '*' and '?' in the last
 // component match as on Windows); nullopt when none.

@@ -175,26 +175,12 @@ Text ExeFileName() {
 
 // ---- Settings file -------------------------------------------------------------------------
 
-namespace {
-
-// The arguments of a read lose their leading bytes 0x01..0x20 (spaces and control characters),
-// whatever the file itself counts as blank.
-std::string_view SkipLeadingControls(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size() && static_cast<unsigned char>(s[i]) >= 0x01 &&
-         static_cast<unsigned char>(s[i]) <= 0x20) {
-    ++i;
-  }
-  return s.substr(i);
-}
-
-}  // namespace
-
 Text IniRead(std::string_view file, std::string_view section, std::string_view key,
              std::optional<std::string_view> def) {
-  file = SkipLeadingControls(file);
-  section = SkipLeadingControls(section);
-  key = SkipLeadingControls(key);
+  // Names lose what the platform's functions drop around them, as the writer's do; the file
+  // name is taken as it is, by both.
+  section = ini::TrimName(section);
+  key = ini::TrimName(key);
   if (file.empty() || section.empty() || key.empty()) return Text();
   Text fallback(def.value_or(std::string_view()));
 
@@ -295,6 +281,14 @@ std::int64_t FileSize(std::string_view path) {
   if (path.empty()) return -1;
   const auto entry = platform::FindFirst(path);
   return entry ? entry->size : -1;
+}
+
+bool AppendFileBytes(std::string_view path, std::string_view bytes) {
+  return !path.empty() && platform::AppendToFile(path, bytes);
+}
+
+bool RenameFile(std::string_view from, std::string_view to) {
+  return !from.empty() && !to.empty() && platform::RenameReplacing(from, to);
 }
 
 // ---- Pauses --------------------------------------------------------------------------------

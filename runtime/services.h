@@ -33,10 +33,11 @@ struct PathSplit {
 PathSplit SplitAtLastSeparator(std::string_view path, char separator);
 
 // Settings file. IniRead gives the stored value exactly (at most 10239 bytes), `def` (or the
-// empty text) when the file, section or key is missing, and the empty text when the file,
-// section or key is blank. Names compare without regard to case. A file saved with a UTF-8 or
-// UTF-16LE byte-order mark is read and written in its own encoding; UTF-16 that does not decode
-// reads as missing and is never written.
+// empty text) when the file, section or key is missing, and the empty text when the file name
+// is empty or the section or key is blank. Names compare without regard to case, and reads and
+// writes drop the same spaces around them (ini::TrimName); the file name is used as given. A file
+// saved with a UTF-8 or UTF-16LE byte-order mark is read and written in its own encoding; UTF-16
+// that does not decode reads as missing and is never written.
 Text IniRead(std::string_view file, std::string_view section, std::string_view key,
              std::optional<std::string_view> def = {});
 // Writes one key in place, keeping every other byte of the file; the first write creates the
@@ -67,6 +68,11 @@ std::optional<Bytes> ReadFileBytes(std::string_view path);
 bool SetFileAttr(std::string_view path, int attributes);
 // Size in bytes of the first entry a directory search finds; -1 when none.
 std::int64_t FileSize(std::string_view path);
+// Appends `bytes` to the file in one write and flushes them to the disk; the file is created
+// when missing. False when nothing could be written.
+bool AppendFileBytes(std::string_view path, std::string_view bytes);
+// Renames a file, replacing one that already has the new name.
+bool RenameFile(std::string_view from, std::string_view to);
 
 // Blocks for `ms` milliseconds (negative counts as 0) without handling window messages.
 void SleepMs(int ms);

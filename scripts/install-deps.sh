@@ -5,8 +5,9 @@ set -euo pipefail
 pkgs=(
   cmake g++ clang clang-format clang-tidy ninja-build pkg-config libgtest-dev libbenchmark-dev
   g++-mingw-w64-x86-64 wine wine64 fonts-wine fonts-wqy-microhei
-  xvfb xdotool imagemagick x11-utils
+  xvfb xdotool imagemagick x11-utils shellcheck
   unixodbc unixodbc-dev tdsodbc freetds-bin locales python3 nlohmann-json3-dev
+  openssl
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -47,12 +47,17 @@ Variables:
   TW_SERVER     address of a real SQL Server (host, host,port or host\instance); then no
                 simulator starts and the printed lines and the drive use this server
   TW_LOGIN      login for TW_SERVER (default sa)
-  TW_PASSWORD   password for TW_SERVER (default empty; never printed)
+  TW_PASSWORD   password for TW_SERVER (required with it; never printed)
   TW_WINE_XVFB  1: drive the tool in Xvfb even when DISPLAY is set
   TW_WINEPREFIX the Wine prefix (default build/run/wineprefix)
 
+With TW_SERVER one login through the driver comes first: when it fails, the run says whether
+no server could be reached at that address or the server refused the login, with the driver's
+own diagnostics, before the tool shows its own failure.
+
 Files: build/screenshot.png (the picture), build/run/*.log (build, tool, drive, simulator
-output and the statements the simulator received).
+output and the statements the simulator received), build/run/failed-screenshot.png (the
+window when the drive failed).
 EOF
 }
 
@@ -86,6 +91,12 @@ run_target() {
     run_address=$TW_SERVER
     run_login=${TW_LOGIN:-sa}
     run_password=${TW_PASSWORD:-}
+    # The tool refuses an empty password before it tries to log in.
+    if [ -z "$run_password" ]; then
+      run_fail "TW_SERVER is set but TW_PASSWORD is not: give the password of login" \
+        "'$run_login' (TW_PASSWORD=... bash scripts/run.sh)"
+      return 1
+    fi
     return 0
   fi
   # The simulator knows only its own login: a login meant for a real server would fail there.
@@ -98,6 +109,35 @@ run_target() {
   run_address=""
   run_login=$TW_RUN_SIM_LOGIN
   run_password=$TW_RUN_SIM_PASSWORD
+}
+
+# One login through the driver before the tool starts, to say in plain words why a login fails.
+# Succeeds when it worked; otherwise sets run_login_verdict to that reason with the driver's own
+# diagnostics. The password travels on stdin, never on a command line.
+run_check_login() {
+  local out verdict diags
+  run_login_verdict=""
+  if out=$(printf '%s\n' "$run_password" |
+    python3 "$TW_RUN_ROOT/scripts/login-check.py" "$run_address" "$run_login" 2>&1); then
+    return 0
+  fi
+  verdict=${out%%$'\n'*}
+  diags=$(printf '%s\n' "$out" | sed 1d | paste -sd ';' - | sed 's/;/; /g')
+  case $verdict in
+    refused)
+      run_login_verdict="the server at $run_address answered but refused the login '$run_login'"
+      run_login_verdict+=" (wrong login name or password, a disabled login, or a default database"
+      run_login_verdict+=" it cannot open). The driver says: $diags"
+      ;;
+    unreachable)
+      run_login_verdict="no SQL Server could be reached at $run_address: check the address, the"
+      run_login_verdict+=" port (host,port) or instance name (host\\instance, with the SQL Server"
+      run_login_verdict+=" Browser running), that the server accepts TCP/IP connections and that"
+      run_login_verdict+=" no firewall blocks the way. The driver says: $diags"
+      ;;
+    *) run_login_verdict="the login could not be tried: $out" ;;
+  esac
+  return 1
 }
 
 # The two lines that tell the operator what to type.
@@ -253,7 +293,7 @@ run_build() {
 run_drive() {
   local driver="$TW_RUN_ROOT/build/win32/tests/wine/tw_wine_driver.exe" bmp="$TW_RUN_DIR/screenshot.bmp"
   local log="$TW_RUN_DIR/drive.log" rc=0
-  rm -f "$bmp"
+  rm -f "$bmp" "$TW_RUN_DIR/failed-screenshot.png"
   echo "run.sh: driving the tool on Xvfb $DISPLAY: login, one cleanup, screenshot"
   run_wine_bg timeout -k 5 180 wine "$driver" --demo "$1" "$bmp" "$run_address" "$run_login" \
     "$run_password" </dev/null >"$log" 2>&1
@@ -262,8 +302,12 @@ run_drive() {
   run_tool_pid=""
   if [ "$rc" -ne 0 ]; then
     tail -n 20 "$log" >&2
-    if [ -f "$bmp" ]; then convert "$bmp" "$TW_RUN_DIR/failed-screenshot.png" 2>/dev/null || true; fi
-    run_fail "the drive failed with exit code $rc (see $log)"
+    local shot=""
+    if [ -f "$bmp" ] && convert "$bmp" "$TW_RUN_DIR/failed-screenshot.png" 2>/dev/null; then
+      shot="; the window at the failure: $TW_RUN_DIR/failed-screenshot.png"
+    fi
+    run_fail "the drive failed with exit code $rc (see $log$shot)" || true
+    [ -z "${run_login_verdict:-}" ] || run_fail "$run_login_verdict" || true
     return 1
   fi
   [ -f "$bmp" ] || run_fail "the drive wrote no picture" || return 1
@@ -289,6 +333,10 @@ run_main() {
   run_clear_leftovers
 
   bash "$TW_RUN_ROOT/scripts/install-deps.sh"
+  # A login that cannot work is said at once; the tool still starts so that its own failure shows.
+  if [ "$run_simulated" -eq 0 ] && ! run_check_login; then
+    echo "run.sh: $run_login_verdict" >&2
+  fi
   if [ "$headless" -eq 0 ] && ! xdpyinfo >/dev/null 2>&1; then
     run_fail "cannot open the display $DISPLAY (unset DISPLAY to run in Xvfb)"
     return 1

@@ -89,6 +89,9 @@ class Backend {
 
   // Tray icon of a window; empty icon bytes remove it. The tooltip arrives cut to 62 characters.
   virtual void SetTrayIcon(int window, const Bytes& icon, const Text& tooltip) = 0;
+  // A balloon on the window's tray icon (icon: balloon::k...); nothing without a tray icon.
+  // Title and text arrive cut to what the shell holds (63 and 255 characters).
+  virtual void TrayBalloon(int window, const Text& title, const Text& text, int icon) = 0;
 
   // Timers: (re)start with the interval, 0 stops. Ticks come back as Raise(timer, 0).
   virtual void SetTimer(UnitRef timer, int intervalMs) = 0;

@@ -97,6 +97,8 @@ class Frame final : public EventSink, public MessagePump {
   int ComboSelectText(UnitRef combo, const Text& prefix);
   // icon: icon-file bytes, or a text naming an icon file; empty removes the icon.
   void SetTrayIcon(int window, const Value& icon, const Value& tooltip = {});
+  // A notification balloon on the window's tray icon; `icon` is one of balloon::k....
+  void ShowTrayBalloon(int window, const Value& title, const Value& text, int icon);
   Text ListCellText(UnitRef list, int row, std::optional<int> column = {});
   void ListSetCellText(UnitRef list, int row, std::optional<int> column = {},
                        const Text& text = {});

@@ -100,6 +100,13 @@ void Frame::SetTrayIcon(int window, const Value& icon, const Value& tooltip) {
   backend_.SetTrayIcon(window, bytes, CutToCharacters(tooltip.AsText(), 62));
 }
 
+void Frame::ShowTrayBalloon(int window, const Value& title, const Value& text, int icon) {
+  LookupForCommand({window, window});
+  const auto shown = [](const Value& v) { return v.IsText() ? v.AsText() : ToText(v); };
+  backend_.TrayBalloon(window, CutToCharacters(shown(title), 63), CutToCharacters(shown(text), 255),
+                       icon);
+}
+
 Text Frame::ListCellText(UnitRef list, int row, std::optional<int> column) {
   LookupForCommand(list);
   return backend_.ListCellText(list, row, column.value_or(0));

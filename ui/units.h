@@ -159,6 +159,11 @@ inline constexpr int kMenuSelected = 0;
 inline constexpr int kFirstMenuCommand = 20000;
 
 // Message box results.
+// The icon of a tray balloon, as the shell numbers them.
+namespace balloon {
+inline constexpr int kNone = 0, kInfo = 1, kWarning = 2, kError = 3;
+}  // namespace balloon
+
 namespace mb {
 inline constexpr int kOk = 0, kCancel = 1, kAbort = 2, kRetry = 3, kIgnore = 4, kYes = 5, kNo = 6;
 }  // namespace mb

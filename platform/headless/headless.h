@@ -81,6 +81,15 @@ struct TrayRecord {
   int adds = 0, modifies = 0, removes = 0;
 };
 
+struct BalloonRecord {
+  int window = 0;
+  Text title;
+  Text text;
+  int icon = 0;
+  std::uint64_t tick = 0;  // virtual tick count when it was shown
+  double localTime = 0;    // local date-time then
+};
+
 struct ListRowView {
   std::vector<Text> cells;
   int stateImage = 0;  // 0 no check box, 1 unchecked, 2 checked
@@ -123,6 +132,7 @@ class HeadlessBackend final : public Backend {
   int ListInsertRow(UnitRef list, const ListInsert& row) override;
   void ListDeleteAll(UnitRef list) override;
   void SetTrayIcon(int window, const Bytes& icon, const Text& tooltip) override;
+  void TrayBalloon(int window, const Text& title, const Text& text, int icon) override;
   void SetTimer(UnitRef timer, int intervalMs) override;
   Pump PumpOne(bool wait) override;
   void PostQuit() override { quit_ = true; }
@@ -210,6 +220,8 @@ class HeadlessBackend final : public Backend {
   const std::vector<MsgBoxRecord>& MessageBoxes() const { return msgBoxes_; }
   const std::vector<MenuRecord>& Menus() const { return menus_; }
   TrayRecord Tray(int window) const;
+  // The balloons shown, in order; one asked for without a tray icon is not among them.
+  const std::vector<BalloonRecord>& Balloons() const { return balloons_; }
   int TimerInterval(UnitRef timer) const;  // 0: stopped
   std::size_t PendingMessages() const { return queue_.size(); }
   bool QuitPending() const { return quit_; }
@@ -300,6 +312,7 @@ class HeadlessBackend final : public Backend {
   std::deque<MenuChoice> menuScript_;
   std::vector<MsgBoxRecord> msgBoxes_;
   std::vector<MenuRecord> menus_;
+  std::vector<BalloonRecord> balloons_;
   std::optional<UnitRef> focus_;
   std::pair<int, int> cursor_{400, 300};
   std::uint64_t now_ = kStartTickMs;

@@ -162,6 +162,13 @@ void HeadlessBackend::SetTrayIcon(int window, const Bytes& icon, const Text& too
   }
 }
 
+void HeadlessBackend::TrayBalloon(int window, const Text& title, const Text& text, int icon) {
+  // As the shell: a balloon needs the icon it points at.
+  const auto t = trays_.find(window);
+  if (!Exists(window) || t == trays_.end() || !t->second.present) return;
+  balloons_.push_back({window, title, text, icon, now_, LocalTime()});
+}
+
 void HeadlessBackend::Fatal(const Text& text, const Text& title) {
   // The report goes to standard error as the program's own GBK bytes, followed by a readable
   // copy for whoever reads the test log.

@@ -253,6 +253,21 @@ bool ReplaceWholeFile(std::string_view path, std::string_view bytes) {
   return posix::ReplaceFile(OsPath(path), bytes, 0600);
 }
 
+bool AppendToFile(std::string_view path, std::string_view bytes) {
+  const int fd = ::open(OsPath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  ssize_t n = -1;
+  do {
+    n = ::write(fd, bytes.data(), bytes.size());
+  } while (n < 0 && errno == EINTR);
+  const bool ok = n == static_cast<ssize_t>(bytes.size()) && ::fdatasync(fd) == 0;
+  return ::close(fd) == 0 && ok;
+}
+
+bool RenameReplacing(std::string_view from, std::string_view to) {
+  return ::rename(OsPath(from).c_str(), OsPath(to).c_str()) == 0;
+}
+
 std::optional<FoundEntry> FindFirst(std::string_view path) {
   const std::string os = OsPath(path);
   const std::string dir = DirectoryOf(os);

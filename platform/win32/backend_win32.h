@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <map>
 #include <optional>
 #include <string>
@@ -45,6 +47,11 @@ HICON IconFromBytes(const Bytes& bytes, int size);
 // digits up to the first other character, clamped to the 32-bit signed range.
 std::wstring WholeNumberText(std::wstring_view text);
 
+// The shell's notification-area call; tests put their own in front of it to see its data.
+using NotifyIconCall = BOOL(WINAPI*)(DWORD message, PNOTIFYICONDATAW data);
+// Installs `call` (null: the shell's own) and returns the one it replaces.
+NotifyIconCall SetNotifyIconCall(NotifyIconCall call);
+
 class Win32Backend final : public Backend {
  public:
   Win32Backend();
@@ -81,6 +88,7 @@ class Win32Backend final : public Backend {
   void ListDeleteAll(UnitRef list) override;
 
   void SetTrayIcon(int window, const Bytes& icon, const Text& tooltip) override;
+  void TrayBalloon(int window, const Text& title, const Text& text, int icon) override;
   void SetTimer(UnitRef timer, int intervalMs) override;
 
   Pump PumpOne(bool wait) override;

@@ -10,6 +10,21 @@
 #include <cwchar>
 
 namespace tw {
+namespace {
+
+NotifyIconCall g_notifyIcon = nullptr;
+
+BOOL NotifyIcon(DWORD message, NOTIFYICONDATAW* data) {
+  return g_notifyIcon != nullptr ? g_notifyIcon(message, data) : Shell_NotifyIconW(message, data);
+}
+
+}  // namespace
+
+NotifyIconCall SetNotifyIconCall(NotifyIconCall call) {
+  const NotifyIconCall before = g_notifyIcon;
+  g_notifyIcon = call;
+  return before;
+}
 
 int Win32Backend::MsgBox(const Text& text, int style, const Text& title,
                          std::optional<int> ownerWindow) {
@@ -229,8 +244,8 @@ void Win32Backend::ShowTray(WinRec& rec) {
   nid.uCallbackMessage = kMsgTray;
   nid.hIcon = rec.trayIcon;
   wcsncpy(nid.szTip, rec.trayTip.c_str(), std::size(nid.szTip) - 1);
-  if (rec.trayShown && Shell_NotifyIconW(NIM_MODIFY, &nid)) return;
-  rec.trayShown = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
+  if (rec.trayShown && NotifyIcon(NIM_MODIFY, &nid)) return;
+  rec.trayShown = NotifyIcon(NIM_ADD, &nid) != FALSE;
 }
 
 void Win32Backend::RemoveTray(WinRec& rec) {
@@ -239,8 +254,23 @@ void Win32Backend::RemoveTray(WinRec& rec) {
   nid.cbSize = sizeof(nid);
   nid.hWnd = rec.hwnd;
   nid.uID = kTrayIconId;
-  Shell_NotifyIconW(NIM_DELETE, &nid);
+  NotifyIcon(NIM_DELETE, &nid);
   rec.trayShown = false;
+}
+
+void Win32Backend::TrayBalloon(int window, const Text& title, const Text& text, int icon) {
+  WinRec* rec = FindWin(window);
+  if (rec == nullptr || !rec->trayShown) return;
+  NOTIFYICONDATAW nid{};
+  nid.cbSize = sizeof(nid);
+  nid.hWnd = rec->hwnd;
+  nid.uID = kTrayIconId;
+  nid.uFlags = NIF_INFO;
+  wcsncpy(nid.szInfoTitle, Wide(title).c_str(), std::size(nid.szInfoTitle) - 1);
+  wcsncpy(nid.szInfo, Wide(text).c_str(), std::size(nid.szInfo) - 1);
+  const DWORD icons[] = {NIIF_NONE, NIIF_INFO, NIIF_WARNING, NIIF_ERROR};
+  nid.dwInfoFlags = icon >= 0 && icon <= 3 ? icons[icon] : NIIF_NONE;
+  NotifyIcon(NIM_MODIFY, &nid);
 }
 
 }  // namespace tw

@@ -170,6 +170,22 @@ bool ReplaceWholeFile(std::string_view path, std::string_view bytes) {
   return true;
 }
 
+bool AppendToFile(std::string_view path, std::string_view bytes) {
+  // FILE_APPEND_DATA alone: every write goes to the end, also with another writer.
+  Handle f(::CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f.ok() || bytes.size() > 0xFFFFFFFFu) return false;
+  DWORD n = 0;
+  const auto size = static_cast<DWORD>(bytes.size());
+  return ::WriteFile(f.get(), bytes.data(), size, &n, nullptr) && n == size &&
+         ::FlushFileBuffers(f.get());
+}
+
+bool RenameReplacing(std::string_view from, std::string_view to) {
+  return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 std::optional<FoundEntry> FindFirst(std::string_view path) {
   WIN32_FIND_DATAW data;
   const HANDLE h = ::FindFirstFileW(Wide(path).c_str(), &data);

@@ -1,7 +1,7 @@
 // Fuzzes the settings-file editor with arbitrary file contents and names: no crash, reads
 // see what a write stored, a removed key or section is gone (but for lines of longer keys),
-// and an edit only ever touches the lines it must (one line for a set, whole lines for a
-// removal).
+// and an edit only ever touches the lines it must (one line for a set, and the key's other
+// copies when its value holds '='; whole lines for a removal).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -54,6 +54,24 @@ bool OneLineChanged(std::string_view before, std::string_view after) {
   return before.substr(p, before.size() - p - s).find('\n') == std::string_view::npos;
 }
 
+// True when `after` is `before` with one line changed or put in and whole lines taken out
+// after it: a value holding '=' that goes to a key with several lines of its own.
+bool OneLineSetCopiesDropped(std::string_view before, std::string_view after) {
+  const auto b = Lines(before);
+  const auto a = Lines(after);
+  std::size_t p = 0;
+  while (p < b.size() && p < a.size() && a[p] == b[p]) ++p;
+  if (p == a.size()) return false;
+  const auto restKept = [&](std::size_t from) {
+    std::size_t j = p + 1;
+    for (std::size_t i = from; i < b.size() && j < a.size(); ++i) {
+      if (b[i] == a[j]) ++j;
+    }
+    return j == a.size();
+  };
+  return restKept(p) || restKept(p + 1);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -79,7 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto r = tw::ini::Edit(content, section, key, value, cs);
     if (r.status == EditStatus::Changed) {
       Check(tw::ini::Find(r.content, section, key, cs) == value);
-      Check(OneLineChanged(content, r.content));
+      Check(OneLineChanged(content, r.content) || (value.find('=') != std::string_view::npos &&
+                                                   OneLineSetCopiesDropped(content, r.content)));
     } else if (r.status == EditStatus::Unchanged) {
       Check(tw::ini::Find(content, section, key, cs) == value);
     }

@@ -2,7 +2,8 @@
 # Checks of the run command (scripts/run.sh) that need neither a build nor Wine: its arguments
 # and usage, the server and login it announces, the demo catalogue it serves, the check that
 # refuses a blank screenshot, the simulator's start (including a taken port) and stop, the scan
-# for processes a run left behind, and shellcheck when it is installed.
+# for processes a run left behind, the login check that says why a login fails (a missing
+# password, a port nothing listens on, a refused login), and shellcheck.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 run="$root/scripts/run.sh"
@@ -47,6 +48,13 @@ for args in "--bogus" "extra" "--bogus --help" "-h2"; do
   grep -qF -- "unknown argument '${args%% *}'" "$tmp/err" || fail "'$args': no reason on stderr"
   [ ! -s "$tmp/out" ] || fail "'$args' prints the usage to stdout"
 done
+# TW_SERVER without TW_PASSWORD: the tool would refuse the empty password, so the run stops first.
+rc=0
+env -u TW_PASSWORD TW_SERVER=127.0.0.1,1433 PATH="$tmp/bin:$PATH" bash "$run" >"$tmp/out" \
+  2>"$tmp/err" || rc=$?
+[ "$rc" -eq 1 ] || fail "TW_SERVER without TW_PASSWORD exits $rc, not 1"
+grep -qF "TW_PASSWORD is not" "$tmp/err" ||
+  fail "no reason for the missing TW_PASSWORD: $(cat "$tmp/err")"
 [ ! -f "$tmp/calls" ] || fail "help or a refused argument ran: $(cat "$tmp/calls")"
 
 # --- The server, login and password announced and used.
@@ -94,10 +102,10 @@ server_target() {
 }
 
 server_defaults() {
-  unset TW_LOGIN TW_PASSWORD
-  export TW_SERVER=10.0.0.5,1433
+  unset TW_LOGIN
+  export TW_SERVER=10.0.0.5,1433 TW_PASSWORD=pw
   run_target
-  [ "$run_login|$run_password" = "sa|" ] || fail "TW_SERVER's defaults: $run_login|$run_password"
+  [ "$run_login" = sa ] || fail "TW_SERVER's default login: $run_login"
 }
 
 scenario "the simulator's target" simulator_target
@@ -133,6 +141,11 @@ print("\n".join(problems))
 sys.exit(1 if problems else 0)
 EOF
   fail "the demo catalogue"
+# The simulator's own help names the catalogue and login the run command announces.
+python3 "$root/tests/simulator/tds_sim.py" --help >"$tmp/simhelp"
+for word in "fixtures/${TW_RUN_FIXTURE##*/}" "$TW_RUN_SIM_PASSWORD" --fixture --port --log; do
+  grep -qF -- "$word" "$tmp/simhelp" || fail "the simulator's --help does not mention $word"
+done
 
 # --- Blank pictures are refused, a window's picture is not.
 picture() { convert -size 320x200 "$@" "$tmp/p.png"; }
@@ -151,6 +164,24 @@ echo "not a picture" >"$tmp/p.png"
 ! run_picture_ok "$tmp/p.png" 2>/dev/null || fail "a text file passes as a picture"
 
 # --- The simulator: listens, gives way on a taken port, and ends.
+# login_check <address> <password> <expected words>: the driver's login before the tool starts
+# fails with a verdict naming the cause and carrying the driver's diagnostics, never the password.
+login_check() {
+  run_address=$1 run_login=$TW_RUN_SIM_LOGIN run_password=$2
+  if run_check_login; then
+    fail "the login check passes a login to $1 with '$2'"
+    return 0
+  fi
+  [[ $run_login_verdict == *"$3"*"The driver says: ["* ]] ||
+    fail "the verdict on $1 with '$2' does not say \"$3\": $run_login_verdict"
+  [[ $run_login_verdict != *"$2"* ]] || fail "the verdict shows the password: $run_login_verdict"
+}
+# The driver registered as "SQL Server" (the file is written for plain sh).
+set +u
+# shellcheck source=tests/simulator/odbc-env.sh
+source "$root/tests/simulator/odbc-env.sh"
+set -u
+
 listening() { python3 -c 'import socket,sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 2)' "$1" 2>/dev/null; }
 if run_start_simulator 0 "$tmp/sim1.log"; then
   pid1=$run_sim_pid port1=$run_sim_port
@@ -166,9 +197,13 @@ if run_start_simulator 0 "$tmp/sim1.log"; then
   else
     fail "a taken port stops the simulator from starting"
   fi
+  run_address="127.0.0.1,$port1" run_login=$TW_RUN_SIM_LOGIN run_password=$TW_RUN_SIM_PASSWORD
+  run_check_login || fail "the login check refuses the demo login: $run_login_verdict"
+  login_check "127.0.0.1,$port1" 'not;the}password' "answered but refused the login 'sa'"
   run_stop_pid "$pid1"
   ! kill -0 "$pid1" 2>/dev/null || fail "the simulator still runs after its stop"
   ! listening "$port1" || fail "port $port1 still answers after the stop"
+  login_check "127.0.0.1,$port1" "$TW_RUN_SIM_PASSWORD" "no SQL Server could be reached at"
   [ -f "$tmp/sim1-statements.log" ] || fail "the simulator keeps no statement log"
 else
   fail "the simulator does not start: $(cat "$tmp/sim1.log")"
@@ -236,7 +271,7 @@ if command -v shellcheck >/dev/null; then
   (cd "$root" && shellcheck -x scripts/run.sh tests/run/run_command_test.sh) ||
     fail "shellcheck findings"
 else
-  echo "shellcheck is not installed: static check skipped"
+  fail "shellcheck is not installed (scripts/install-deps.sh installs it)"
 fi
 
 if [ "$failures" -gt 0 ]; then

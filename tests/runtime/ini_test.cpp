@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 namespace tw::ini {
@@ -207,6 +208,43 @@ TEST(IniEdit, WritingAKeyLeavesTheLineOfALongerKeyAlone) {
   r = Edit("[s]\r\na=b=1\r\nx=1\r\n", "s", "a", std::nullopt);
   ASSERT_EQ(r.status, EditStatus::Changed);
   EXPECT_EQ(r.content, "[s]\r\nx=1\r\n");
+}
+
+// Settings that once did not read back as written, each checked against the platform's own
+// functions (code page 936): the write, the file it leaves, what the written name reads and
+// what another name reads afterwards.
+struct Reproduction {
+  std::string_view before, section, key, value, after, otherSection, otherKey;
+  std::optional<std::string_view> other;
+};
+
+TEST(IniEdit, ReadsBackWhatItWroteAsThePlatformDoes) {
+  const Reproduction cases[] = {
+      // A control byte that is not a space belongs to the name, when read and when written.
+      {"[s]\r\nk=1\r\n", "s", "\x01k", "2", "[s]\r\nk=1\r\n\x01k=2\r\n", "s", "k", "1"},
+      {"[s]\r\nk=1\r\n", "\x01s", "k", "2", "[s]\r\nk=1\r\n[\x01s]\r\nk=2\r\n", "s", "\x01k",
+       std::nullopt},
+      // The platform's spaces around a name go on both sides, line breaks among them.
+      {"[s]\r\nk=1\r\n", "\x0Bs\x1A", "\r\nk\x0C", "2", "[s]\r\nk=2\r\n", " s\t", "k\n", "2"},
+      // A value holding '=' for a key written twice: the first copy takes it, the other goes;
+      // a new line goes in front of a longer key's line that would answer first.
+      {"[s]\r\nk=1\r\nk=2\r\n", "s", "k", "a=b", "[s]\r\nk=a=b\r\n", "s", "k=a", "b"},
+      {"[s]\r\nk=x=1\r\nk=2\r\n", "s", "k", "a=b", "[s]\r\nk=a=b\r\nk=x=1\r\n", "s", "k=x", "1"},
+      // 0x80 and 0xFF are characters of one byte: they swallow no ']' or '='.
+      {"[s\x80]\r\nk\x80=1\r\n", "s\x80", "k\x80", "v", "[s\x80]\r\nk\x80=v\r\n", "s\x80", "k",
+       std::nullopt},
+      {"[s\xFF]\r\nk=1\r\n", "s\xFF", "k\xFF", "v", "[s\xFF]\r\nk=1\r\nk\xFF=v\r\n", "S\xFF", "K",
+       "1"},
+  };
+  for (const Reproduction& t : cases) {
+    const EditResult r = Edit(t.before, t.section, t.key, t.value);
+    ASSERT_EQ(r.status, EditStatus::Changed) << t.after;
+    EXPECT_EQ(r.content, t.after);
+    EXPECT_EQ(Find(r.content, t.section, t.key), t.value) << t.after;
+    EXPECT_EQ(Find(r.content, t.otherSection, t.otherKey), t.other) << t.after;
+  }
+  EXPECT_EQ(Find("[s]\r\nk=1\r\n", "s", "\x01k"), std::nullopt);
+  EXPECT_EQ(Find("[s\x80]\r\nk\xFF=1\r\n", "s\x80", "k\xFF"), "1");
 }
 
 TEST(IniEdit, Utf8FilesFoldAsciiOnly) {

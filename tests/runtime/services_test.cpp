@@ -89,7 +89,12 @@ TEST(Settings, ReadsFollowTheArgumentRules) {
   TempDir dir;
   const Text file = dir / "s.ini";
   WriteBytes(file, "[s]\r\nk=v \r\nlong=" + std::string(20000, 'x') + "\r\n");
-  EXPECT_EQ(IniRead("  \t" + file, " s", "\x01k"), "v ");
+  EXPECT_EQ(IniRead(file, "\x0B s", "k\x1A\t"), "v ");
+  // A control byte that is no space is part of the name; the file name is taken as it is, by
+  // the writer too.
+  EXPECT_EQ(IniRead(file, "s", "\x01k", "dflt"), "dflt");
+  EXPECT_EQ(IniRead(" " + file, "s", "k", "dflt"), "dflt");
+  EXPECT_FALSE(IniWrite(" " + file, "s", "k", "w"));
   EXPECT_EQ(IniRead(file, "s", "missing", "dflt"), "dflt");
   EXPECT_EQ(IniRead(file + ".none", "s", "k", "dflt"), "dflt");
   EXPECT_EQ(IniRead(file, "  ", "k", "dflt"), "");  // blank names read nothing

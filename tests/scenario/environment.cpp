@@ -97,8 +97,19 @@ bool RegisterDriver(const std::string& dir, std::string& error) {
   ::setenv("ODBCSYSINI", dir.c_str(), 1);
   ::setenv("ODBCINSTINI", "odbcinst.ini", 1);
   ::setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
-  ::setenv("TDSVER", "7.4", 1);
+  // FreeTDS lets $TDSVER override the connection's TDS_Version: each server's own version
+  // travels in its connections instead (DriverKeywords).
+  ::unsetenv("TDSVER");
   return true;
+}
+
+std::string DriverKeywords(const ServerSpec& server) {
+  // "require" is the server's doing (its fixture forces encryption); the driver then offers
+  // encryption as it does by default, and "login" is that default.
+  const char* encryption = server.encryption == "off"  ? "off"
+                           : server.encryption == "on" ? "require"
+                                                       : "request";
+  return ";TDS_Version=" + server.tdsVersion + ";Encryption=" + encryption;
 }
 
 std::string SetUpRegistry(const std::string& work, bool writable) {
@@ -161,7 +172,10 @@ std::vector<ServerRun> StartServers(const std::string& work, const std::vector<S
     options.filesDir = run.folder + "/files";
     if (keepsState) options.extraArgs = {"--state", run.statePath};
     const std::string where = "servers[" + std::to_string(i) + "]";
-    if (!WriteFile(options.fixturePath, servers[i].fixture.dump())) {
+    Json fixture = servers[i].fixture;
+    if (servers[i].encryption == "require" && !fixture.contains("force_encryption"))
+      fixture["force_encryption"] = true;
+    if (!WriteFile(options.fixturePath, fixture.dump())) {
       error = where + ": cannot write the fixture";
       return {};
     }

@@ -18,8 +18,12 @@ namespace tw::scenario {
 std::string PrepareWorkFolder(const std::string& dir, std::string& error);
 
 // Registers the driver as "SQL Server" in `dir` and points this process's environment (and so
-// every child's) at it: ODBCSYSINI, ODBCINSTINI, ODBCINI, TDSVER. False with `error` set.
+// every child's) at it: ODBCSYSINI, ODBCINSTINI, ODBCINI; TDSVER is removed. False with `error`
+// set.
 bool RegisterDriver(const std::string& dir, std::string& error);
+
+// What a connection to `server` adds after its address: ";TDS_Version=7.x;Encryption=...".
+std::string DriverKeywords(const ServerSpec& server);
 
 // $TW_REGISTRY_FILE: a fresh file in the work folder, or a path no write can create.
 std::string SetUpRegistry(const std::string& work, bool writable);

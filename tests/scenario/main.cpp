@@ -110,13 +110,17 @@ void Runner::Prepare(std::vector<ServerRun> servers) {
   ::setenv("TMPDIR", (work_ + "/tmp").c_str(), 1);
   world_.registryPath = SetUpRegistry(work_, m.registryWritable);
   world_.settingsPath = programDir_ + "/" + kSettingsFile;
+  world_.historyPath = programDir_ + "/" + kHistoryFile;
   std::vector<AddressRoute> routes;
   for (std::size_t i = 0; i < servers_.size(); ++i) {
     world_.addresses.push_back(script_.servers[i].address);
     world_.statePaths.push_back(servers_[i].statePath);
     world_.logPaths.push_back(servers_[i].logPath);
-    routes.push_back(
-        {script_.servers[i].address, "127.0.0.1," + std::to_string(servers_[i].process->port())});
+    // The plain address ($SIM1) is routed too, so that it also asks for the server's version.
+    const std::string plain = "127.0.0.1," + std::to_string(servers_[i].process->port());
+    const std::string target = plain + DriverKeywords(script_.servers[i]);
+    routes.push_back({script_.servers[i].address, target});
+    routes.push_back({plain, target});
   }
   SetAddressRoutes(routes);
   clockMs_ = m.clockSeconds * 1000;

@@ -1,6 +1,6 @@
 // The headless window layer as the program sees it, with one addition: it notes the order in
-// which message boxes and pop-up menus open, so that the trace lists them as they happened
-// even when one opens inside another's loop within the same virtual millisecond.
+// which message boxes, pop-up menus and tray balloons open, so that the trace lists them as they
+// happened even when one opens inside another's loop within the same virtual millisecond.
 #pragma once
 
 #include <cstddef>
@@ -15,12 +15,14 @@ namespace tw::scenario {
 
 class ObservingBackend final : public Backend {
  public:
-  // One box or menu in opening order: the index of its record in the headless layer's list.
-  // A menu that was never shown (its window gone) leaves an entry with `shown` false.
+  // One box, menu or balloon in opening order: the index of its record in the headless layer's
+  // list. A menu or balloon that was never shown (its window or icon gone) leaves an entry with
+  // `shown` false.
   struct Opened {
     bool menu = false;
     std::size_t record = 0;
     bool shown = true;
+    bool notice = false;
   };
 
   // `onFatal` hears of the run-time error report before the headless layer shows it and ends
@@ -81,6 +83,11 @@ class ObservingBackend final : public Backend {
   void ListDeleteAll(UnitRef list) override { in_.ListDeleteAll(list); }
   void SetTrayIcon(int window, const Bytes& icon, const Text& tooltip) override {
     in_.SetTrayIcon(window, icon, tooltip);
+  }
+  void TrayBalloon(int window, const Text& title, const Text& text, int icon) override {
+    const std::size_t record = in_.Balloons().size();
+    in_.TrayBalloon(window, title, text, icon);
+    opened_.push_back({false, record, in_.Balloons().size() > record, true});
   }
   void SetTimer(UnitRef timer, int intervalMs) override { in_.SetTimer(timer, intervalMs); }
   Pump PumpOne(bool wait) override { return in_.PumpOne(wait); }

@@ -94,7 +94,9 @@ void ProgramRun::Harvest() {
   const auto& opened = backend_.opened();
   while (harvested_ < opened.size()) {
     const ObservingBackend::Opened& o = opened[harvested_];
-    if (o.menu) {
+    if (o.notice) {
+      if (o.shown) Emit(NoticeEvent(in().Balloons()[o.record]));
+    } else if (o.menu) {
       if (o.shown) {
         if (o.record >= in().Menus().size()) break;
         const MenuRecord& rec = in().Menus()[o.record];

@@ -36,6 +36,8 @@ struct ProgramFile {
 struct ServerSpec {
   std::string address;  // what the tool is given to type, UTF-8
   Json fixture;
+  std::string tdsVersion = "7.4";    // what the driver asks for: "7.1" .. "7.4"
+  std::string encryption = "login";  // off | login | on | require
 };
 
 enum class StepKind {
@@ -106,18 +108,21 @@ std::string NameOfButton(int button);
 // Trace events made from the headless layer's records.
 Json MsgBoxEvent(const MsgBoxRecord& rec);
 Json MenuEvent(const MenuRecord& rec);
+Json NoticeEvent(const BalloonRecord& rec);
 Json RefusedEvent(std::int64_t seconds, std::size_t step, const std::string& action);
 
 // What every snapshot shows of the world outside the program: the settings file, the Run
 // key of the registry stand-in and each server's databases.
 struct World {
   std::string settingsPath;  // the settings file, as the operating system names it
+  std::string historyPath;   // the history file beside it
   std::string registryPath;
   std::vector<std::string> addresses;   // per server
   std::vector<std::string> statePaths;  // per server
   std::vector<std::string> logPaths;    // per server
 };
 Json SettingsView(const World& world);
+Json HistoryView(const World& world);
 Json RegistryView(const World& world);
 Json ServersView(const World& world);
 // The statement log of every server, keyed by address.
@@ -127,5 +132,6 @@ Json NoWindows();
 
 // The settings file's name, as the operating system names it.
 inline constexpr const char* kSettingsFile = "配置文件.ini";
+inline constexpr const char* kHistoryFile = "清理记录.txt";
 
 }  // namespace tw::scenario

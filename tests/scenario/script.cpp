@@ -152,9 +152,29 @@ std::vector<ServerSpec> ReadServers(const Json& s) {
   for (std::size_t i = 0; i < s.size(); ++i) {
     const std::string where = "servers[" + std::to_string(i) + "]";
     const Json& e = s[i];
-    if (!e.is_object() || !e.contains("address") || !e.contains("fixture") || e.size() != 2)
-      throw Bad{where + ": expected {\"address\": TEXT, \"fixture\": OBJECT}"};
+    const auto known = [](const std::string& key) {
+      return key == "address" || key == "fixture" || key == "tds_version" || key == "encryption";
+    };
+    bool odd = !e.is_object() || !e.contains("address") || !e.contains("fixture");
+    for (auto it = e.begin(); !odd && it != e.end(); ++it) odd = !known(it.key());
+    if (odd) {
+      throw Bad{where +
+                ": expected {\"address\": TEXT, \"fixture\": OBJECT} with optional "
+                "\"tds_version\" and \"encryption\""};
+    }
     ServerSpec spec{Text8(e["address"], where + ".address"), e["fixture"]};
+    if (e.contains("tds_version")) {
+      spec.tdsVersion = Text8(e["tds_version"], where + ".tds_version");
+      if (spec.tdsVersion.size() != 3 || spec.tdsVersion.rfind("7.", 0) != 0 ||
+          spec.tdsVersion[2] < '1' || spec.tdsVersion[2] > '4')
+        throw Bad{where + ".tds_version: expected \"7.1\", \"7.2\", \"7.3\" or \"7.4\""};
+    }
+    if (e.contains("encryption")) {
+      spec.encryption = Text8(e["encryption"], where + ".encryption");
+      if (spec.encryption != "off" && spec.encryption != "login" && spec.encryption != "on" &&
+          spec.encryption != "require")
+        throw Bad{where + ".encryption: expected \"off\", \"login\", \"on\" or \"require\""};
+    }
     if (spec.address.empty()) throw Bad{where + ".address: empty"};
     if (!seen.insert(spec.address).second) throw Bad{where + ".address: given twice"};
     if (!spec.fixture.is_object()) throw Bad{where + ".fixture: expected an object"};

@@ -74,6 +74,7 @@ Json UnitView(Frame& frame, HeadlessBackend& b, UnitRef ref, UnitKind kind) {
 
 Json WorldViews(const World& world) {
   return {{"settings", SettingsView(world)},
+          {"history", HistoryView(world)},
           {"registry", RegistryView(world)},
           {"servers", ServersView(world)}};
 }

@@ -65,6 +65,8 @@ class RunnerTest(unittest.TestCase):
              "step 2 (start): the program is still running"),
             ({"servers": [{"address": "x", "fixture": {"databases": [{"name": ""}]}}]},
              "servers[0]: the simulator did not start"),
+            ({"servers": [dict(server[0], tds_version="8.0")]}, "servers[0].tds_version"),
+            ({"servers": [dict(server[0], encryption="yes")]}, "servers[0].encryption"),
         ]
         for script, message in cases:
             with self.subTest(message=message):
@@ -100,6 +102,30 @@ class RunnerTest(unittest.TestCase):
         # The simulators' own state, under the scripts' addresses.
         sales = snap["servers"]["WS01"]["databases"]["sales"]
         self.assertEqual(sales, {"recovery": "FULL", "log_pages": 4096})
+
+    def test_each_server_gets_the_protocol_version_and_encryption_the_script_names(self):
+        work = os.path.join(self.dir, "work")
+        fixture = dict(FIXTURE, logins=[{"name": "sa", "password": "Tidewell#1"}])
+        cases = [({}, "7.4", "login"), ({"tds_version": "7.1"}, "7.1", "login"),
+                 ({"tds_version": "7.2", "encryption": "off"}, "7.2", "off"),
+                 ({"encryption": "on"}, "7.4", "all"),
+                 ({"tds_version": "7.1", "encryption": "require"}, "7.1", "all")]
+        servers = [dict({"address": "10.0.0.%d" % i, "fixture": fixture}, **fields)
+                   for i, (fields, _, _) in enumerate(cases)]
+        steps = [{"start": {}}, {"type": ["编辑框_用户名", "sa"]},
+                 {"type": ["编辑框_密码", "Tidewell#1"]}]
+        for i in range(len(cases)):   # the last one typed as its plain address
+            steps += [{"type": ["编辑框_IP", "$SIM%d" % (i + 1) if i == 4 else "10.0.0.%d" % i]},
+                      {"answer": ["OK"]}, {"click": "按钮_连接"}, {"wait": 3000},
+                      {"click": "按钮_断开"}, {"clear": "编辑框_IP"}]
+        self.trace_of({"servers": servers, "steps": steps}, "--work", work)
+        for i, (_, tds, encrypted) in enumerate(cases):
+            with open(os.path.join(work, "servers", str(i + 1), "statements.jsonl"),
+                      encoding="utf-8") as f:
+                logins = [e for e in map(json.loads, f) if e["kind"] == "login"]
+            self.assertTrue(logins, cases[i])
+            self.assertEqual({(e["tds_version"], e["encryption"]) for e in logins},
+                             {(tds, encrypted)}, cases[i])
 
     def test_start_kill_start_keeps_files_and_clock(self):
         settings = "[配置]\r\nip=10.0.0.5\r\n[留着]\r\n键=值\r\n"
@@ -150,8 +176,8 @@ class RunnerTest(unittest.TestCase):
                             {"snapshot": "on"}, {"kill": {}}, {"snapshot": "off"}]}
         trace = self.trace_of(script)
         on = trace["snapshots"]["on"]
-        self.assertEqual(set(on), {"windows", "units", "list", "tray", "settings", "registry",
-                                   "servers"})
+        self.assertEqual(set(on), {"windows", "units", "list", "tray", "settings", "history",
+                                   "registry", "servers"})
         self.assertEqual(set(on["windows"]), {"main", "chooser"})
         self.assertEqual(set(on["windows"]["main"]), {"open", "visible", "display_state",
                                                       "caption"})

@@ -93,6 +93,13 @@ Json MenuEvent(const MenuRecord& rec) {
           {"choice", choice}};
 }
 
+Json NoticeEvent(const BalloonRecord& rec) {
+  return {{"at", FormatClock(SecondsOfDateTime(rec.localTime))},
+          {"type", "notice"},
+          {"title", Utf8(rec.title)},
+          {"text", Utf8(rec.text)}};
+}
+
 Json RefusedEvent(std::int64_t seconds, std::size_t step, const std::string& action) {
   return {{"at", FormatClock(seconds)}, {"type", "refused"}, {"step", step}, {"action", action}};
 }
@@ -102,6 +109,11 @@ Json SettingsView(const World& world) {
   const int attributes = platform::GetAttributes(Utf8ToGbk(world.settingsPath));
   return {{"text", text ? Json(Utf8(*text)) : Json(nullptr)},
           {"hidden", attributes >= 0 && (attributes & 0x02) != 0}};
+}
+
+Json HistoryView(const World& world) {
+  const auto text = ReadAll(world.historyPath);
+  return {{"text", text ? Json(Utf8(*text)) : Json(nullptr)}};
 }
 
 Json RegistryView(const World& world) {

@@ -8,7 +8,8 @@
 #
 # DIR, else $TW_ODBC_DIR, else ${TMPDIR:-/tmp}/tidewell-odbc-UID receives
 # odbcinst.ini and an empty odbc.ini. Exports TW_ODBC_DIR, ODBCSYSINI,
-# ODBCINSTINI, ODBCINI and TDSVER=7.4. $TW_TDSODBC overrides the driver path.
+# ODBCINSTINI, ODBCINI and TDSVER (7.4 unless already set: FreeTDS's "auto"
+# can hang on a silent server). $TW_TDSODBC overrides the driver path.
 
 tw_find_tdsodbc() {
     for p in "$TW_TDSODBC" /usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so \
@@ -39,7 +40,7 @@ INI
     ODBCSYSINI=$TW_ODBC_DIR
     ODBCINSTINI=odbcinst.ini
     ODBCINI=$TW_ODBC_DIR/odbc.ini
-    TDSVER=7.4
+    TDSVER=${TDSVER:-7.4}
     export TW_ODBC_DIR ODBCSYSINI ODBCINSTINI ODBCINI TDSVER
 }
 

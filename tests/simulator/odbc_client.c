@@ -13,6 +13,7 @@
  *             twice:SQL  SQLPrepare, describe, then SQLExecute twice
  *             bind:TEXT  a text parameter for the next prep/exec
  *             sleep:MS   pause
+ *             tran:WHAT  off / on: SQL_AUTOCOMMIT; commit / rollback: SQLTransact
  *             reconnect  disconnect and connect again
  * output:   DIAG <state> <native> <text> (before the CONNECT or END line
  *           they belong to), CONNECT OK|FAIL, COL <i> <name>
@@ -274,6 +275,16 @@ static int run_cursor(const char *sql) {
     return SQL_SUCCESS;
 }
 
+static int run_tran(const char *what) {
+    SQLRETURN rc;
+    if (!strcmp(what, "off") || !strcmp(what, "on"))
+        rc = SQLSetConnectOption(dbc, SQL_AUTOCOMMIT, !strcmp(what, "on"));
+    else
+        rc = SQLTransact(env, dbc, !strcmp(what, "commit") ? SQL_COMMIT : SQL_ROLLBACK);
+    if (rc != SQL_SUCCESS) diag(SQL_NULL_HSTMT);
+    return rc;
+}
+
 int main(int argc, char **argv) {
     int opt;
     while ((opt = getopt(argc, argv, "wt:l:c:")) != -1) {
@@ -297,6 +308,7 @@ int main(int argc, char **argv) {
         else if (!strncmp(a, "exec:", 5)) rc = run_direct(a + 5, 0);
         else if (!strncmp(a, "twice:", 6)) rc = run_direct(a + 6, 2);
         else if (!strncmp(a, "bind:", 5)) param = a + 5;
+        else if (!strncmp(a, "tran:", 5)) rc = run_tran(a + 5);
         else if (!strncmp(a, "sleep:", 6)) usleep((useconds_t)atol(a + 6) * 1000);
         else if (!strcmp(a, "reconnect")) {
             SQLDisconnect(dbc);

@@ -119,9 +119,16 @@ class Simulator:
                 % (self.port, user[0], user[1], database))
 
     def client(self, *commands, user=SA, database="master", wide=False, query_timeout=None,
-               login_timeout=5, limit=60):
-        return run_client(self.conn_str(user, database), commands, wide, query_timeout,
-                          login_timeout, limit)
+               login_timeout=5, limit=60, tds=None, encryption=None, dump=None):
+        """tds: the TDS version the driver asks for ("7.1" ...); encryption: FreeTDS's
+        Encryption= (off, request, require); dump: a file for FreeTDS's packet trace."""
+        conn = self.conn_str(user, database) + ("Encryption=%s;" % encryption if encryption else "")
+        env = {}
+        if tds:
+            env["TDSVER"] = tds
+        if dump:
+            env["TDSDUMP"] = dump
+        return run_client(conn, commands, wide, query_timeout, login_timeout, limit, env)
 
     def stop(self):
         if self.proc.poll() is None:
@@ -138,6 +145,32 @@ class Simulator:
 
     def __exit__(self, *exc):
         self.stop()
+
+
+def dump_packets(path):
+    """FreeTDS's packet trace (TDSDUMP) as [(\"sent\" | \"received\", bytes)], in clear even
+    when the link is encrypted; the login packet itself is left out of it."""
+    packets, cur = [], None
+    with open(path, encoding="latin-1") as f:
+        for line in f:
+            if line.rstrip().endswith(("Sending packet", "Received packet")):
+                cur = bytearray()
+                packets.append(("sent" if "Sending" in line else "received", cur))
+            elif cur is not None and re.match(r"[0-9a-f]{4} [0-9a-f]{2}[ -]", line):
+                cur += bytes.fromhex(line.split("|")[0][5:].replace("-", " "))
+            else:
+                cur = None
+    return [(d, bytes(p)) for d, p in packets]
+
+
+def dump_facts(path):
+    """What the driver made of the server: the TDS version it reports and the PRELOGIN
+    encryption answer ("crypt flag"), from the trace's own lines."""
+    with open(path, encoding="latin-1") as f:
+        text = f.read()
+    version = re.search(r"server reports TDS version (\d+)\.", text)
+    flag = re.search(r"detected crypt flag (\d+)", text)
+    return version and version.group(1), flag and int(flag.group(1))
 
 
 def gbk(text):
@@ -214,7 +247,8 @@ class Run:
         return bool(self.connected) and self.connected[0]
 
 
-def run_client(conn, commands, wide=False, query_timeout=None, login_timeout=5, limit=60):
+def run_client(conn, commands, wide=False, query_timeout=None, login_timeout=5, limit=60,
+               env=None):
     enc = "gbk" if wide else "latin-1"
     args = [client_path(), "-l", str(login_timeout), "-c", conn]
     if wide:
@@ -223,7 +257,7 @@ def run_client(conn, commands, wide=False, query_timeout=None, login_timeout=5, 
         args += ["-t", str(query_timeout)]
     args += [c if isinstance(c, bytes) else c.encode(enc) for c in commands]
     started = time.monotonic()
-    p = subprocess.run(args, capture_output=True, timeout=limit, env=odbc_env())
+    p = subprocess.run(args, capture_output=True, timeout=limit, env=dict(odbc_env(), **(env or {})))
     run = Run(p.stdout, enc)
     run.elapsed = time.monotonic() - started
     run.stderr = p.stderr

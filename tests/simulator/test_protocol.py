@@ -1,9 +1,17 @@
 """Logins, the static-cursor and prepared paths, metadata, wide text and
-concurrency, all through unixODBC + FreeTDS against the simulator."""
+concurrency, all through unixODBC + FreeTDS against the simulator; the
+protocol's edges (TDS 7.1 and 7.4, encryption, cancel, transactions) checked
+in the driver's own packet trace."""
+import json
+import os
+import socket
+import struct
+import tempfile
 import threading
 import unittest
 
-from simtest import READER, SA, Simulator, gbk
+from simtest import (DEFAULT_FIXTURE, READER, SA, Simulator, dump_facts, dump_packets, gbk,
+                     odbc_env)
 
 LISTING_COUNT = "SELECT count(NAME) FROM MASTER.DBO.SYSDATABASES"
 LISTING_NAMES = "SELECT NAME FROM MASTER.DBO.SYSDATABASES"
@@ -143,6 +151,143 @@ class CursorTest(Shared):
         self.assertEqual([r[1] for r in again[0].rows], ["销售库", "销售库_log"])
         self.assertEqual(again[1].rows, [["销售库"]])
         self.assertEqual(self.sim.log()[-1]["text"], "USE 销售库; SELECT db_name()")
+
+
+def default_fixture(**fields):
+    with open(DEFAULT_FIXTURE, encoding="utf-8") as f:
+        return dict(json.load(f), **fields)
+
+
+def replies_after_attention(packets):
+    """The messages received after the driver's ATTENTION, each as its payload."""
+    sent = [i for i, (d, p) in enumerate(packets) if d == "sent" and p[0] == 6]
+    return [p[8:] for d, p in packets[sent[0] + 1:] if d == "received"] if sent else []
+
+
+class EdgesTest(unittest.TestCase):
+    """What a real server does at the protocol's edges, at the versions concerned."""
+
+    def setUp(self):
+        self.dump = os.path.join(tempfile.gettempdir(), "tw-dump-%d.txt" % os.getpid())
+
+    def tearDown(self):
+        if os.path.exists(self.dump):
+            os.unlink(self.dump)
+
+    def client(self, sim, *commands, **kw):
+        if os.path.exists(self.dump):
+            os.unlink(self.dump)
+        return sim.client(*commands, dump=self.dump, **kw)
+
+    def test_each_version_and_encryption_as_sql_server_negotiates_them(self):
+        # (driver's Encryption=, server forces it, answer the driver sees, what is encrypted)
+        cases = [("off", False, 2, "off"), ("request", False, 0, "login"),
+                 ("require", False, 1, "all"), ("request", True, 3, "all"),
+                 ("off", True, 3, None)]
+        commands = [b"exec:SELECT '\xc3\xfb\xd7\xd6' AS v, N'x' AS n", b"bind:msdb",
+                    b"prep:SELECT database_id FROM sys.databases WHERE name = ?",
+                    b"open:SELECT name FROM sys.databases WHERE database_id <= 2"]
+        for forced in (False, True):
+            with Simulator(default_fixture(force_encryption=forced)) as sim:
+                for tds in ("7.1", "7.4"):
+                    for encryption, force, flag, encrypted in cases:
+                        if force != forced:
+                            continue
+                        what = (tds, encryption, forced)
+                        run = self.client(sim, *commands, tds=tds, encryption=encryption,
+                                          wide=True)
+                        self.assertEqual(dump_facts(self.dump)[1], flag, what)
+                        if encrypted is None:
+                            self.assertFalse(run.ok, what)
+                            continue
+                        self.assertEqual(dump_facts(self.dump)[0], tds.replace(".", ""), what)
+                        # varchar counts bytes of the code page: 名字 is varchar(4)
+                        self.assertEqual((run[0].cols[0][2], run[0].rows), (4, [["名字", "x"]]),
+                                         what)
+                        self.assertEqual(run[2].rows, [["4"]], what)
+                        self.assertEqual((run[3].rows, run[3].first),
+                                         ([["master"], ["tempdb"]], ["master"]), what)
+                        entry = sim.log(("login",))[-1]
+                        self.assertEqual((entry["tds_version"], entry["encryption"]),
+                                         (tds, encrypted), what)
+
+    def test_cancel_gets_the_reply_then_its_own_acknowledgement(self):
+        with Simulator() as sim:
+            for tds, count in (("7.1", 4), ("7.4", 8)):
+                run = self.client(sim, "exec:SELECT 1; WAITFOR DELAY '00:00:08'",
+                                  "exec:SELECT db_name()", tds=tds, query_timeout=1)
+                self.assertIn("S1T00", run[0].states, tds)
+                self.assertEqual(run[1].rows, [["master"]], tds)
+                replies = replies_after_attention(dump_packets(self.dump))
+                ack = bytes([0xFD, 0x20, 0, 0, 0]) + bytes(count)
+                self.assertEqual(len(replies), 3, tds)   # the reply, the ack, the next query's
+                self.assertTrue(replies[0].startswith(b"\x81"), tds)   # SELECT 1's result
+                self.assertEqual(replies[0][-len(ack):][:2], b"\xfd\x00", tds)
+                self.assertEqual(replies[1], ack, tds)
+
+    def test_transactions_by_request_and_by_statement_tell_the_driver(self):
+        with Simulator() as sim:
+            for tds in ("7.1", "7.4"):
+                run = self.client(sim, "tran:off", "exec:SELECT @@TRANCOUNT", "tran:commit",
+                                  "exec:BEGIN TRAN; SELECT @@TRANCOUNT", "tran:rollback",
+                                  "exec:SELECT @@TRANCOUNT", "tran:on", "exec:SELECT @@TRANCOUNT",
+                                  tds=tds)
+                self.assertEqual([r.rc for r in run.commands], [0] * 8, tds)
+                self.assertEqual([run[i].rows for i in (1, 3, 5, 7)],
+                                 [[["1"]], [["2"]], [["1"]], [["0"]]], tds)
+                kinds = [e["kind"] for e in sim.log(("batch", "transaction"))[-8:]]
+                # 7.2 on, the driver sends transaction manager requests; 7.1 SQL text
+                self.assertEqual(kinds.count("transaction"), 4 if tds == "7.4" else 0, tds)
+            # The descriptor of ENVCHANGE 8 comes back in every request's ALL_HEADERS.
+            batches = [p for d, p in dump_packets(self.dump) if d == "sent" and p[0] == 1]
+            descriptors = [struct.unpack_from("<Q", p, 18)[0] for p in batches]
+            self.assertTrue(all(descriptors[:-1]), descriptors)
+            self.assertEqual(len(set(descriptors[:-1])), 3)   # begun anew by commit, rollback
+            self.assertEqual(descriptors[-1], 0)
+
+    def test_shrinkfile_result_before_its_message_sysfiles_and_error_lines(self):
+        with Simulator() as sim:
+            run = self.client(sim, "exec:USE sales; DBCC SHRINKFILE (N'sales_log', 0, TRUNCATEONLY)",
+                              "exec:SELECT fileid, name, size FROM sales.dbo.sysfiles",
+                              "exec:SELECT 1\n\nSELECT nope FROM sys.databases", tds="7.1")
+            self.assertEqual([c[:2] for c in run[0].cols][:2], [("DbId", 5), ("FileId", 4)])
+            self.assertEqual(run[1].rows, [["1", "sales", "2560"], ["2", "sales_log", "12800"]])
+            reply = [p for d, p in dump_packets(self.dump) if d == "received"]
+            shrink = next(p for p in reply if b"\xe0\x09\x00\x00" in p)   # INFO 2528
+            self.assertLess(shrink.index(b"\xfd\x11\x00\xc1\x00\x01\x00\x00\x00"),
+                            shrink.index(b"\xe0\x09\x00\x00"))
+            error = next(p for p in reply if b"\xcf\x00\x00\x00" in p)     # ERROR 207
+            at = error.index(b"\xcf\x00\x00\x00") - 3
+            end = at + 3 + struct.unpack_from("<H", error, at + 1)[0]
+            self.assertEqual(struct.unpack_from("<H", error, end - 2)[0], 3)   # 2 bytes in 7.1
+
+    def test_an_ignored_request_gets_one_done_with_the_error_bit(self):
+        with Simulator() as sim:
+            sock = socket.create_connection(("127.0.0.1", sim.port), timeout=10)
+            packet = lambda kind, status, data: struct.pack(  # noqa: E731
+                ">BBHHBB", kind, status, len(data) + 8, 0, 1, 0) + data
+
+            def reply():
+                head = sock.recv(8, socket.MSG_WAITALL)
+                return sock.recv(struct.unpack(">H", head[2:4])[0] - 8, socket.MSG_WAITALL)
+            sock.sendall(packet(18, 1, b"\x01\x00\x06\x00\x01\xff\x02"))   # no encryption
+            reply()
+            fields = [text.encode("utf-16-le") for text in ("h", "sa", "", "t", "", "", "", "")]
+            fields[2] = bytes(((b << 4 | b >> 4) & 0xFF) ^ 0xA5 for b in SA[1].encode("utf-16-le"))
+            data, offsets = b"", b""
+            for raw in fields + ["master".encode("utf-16-le")]:
+                offsets += struct.pack("<HH", 94 + len(data), len(raw) // 2)
+                data += raw
+            fixed = struct.pack("<IIIIIIBBBBiI", 94 + len(data), 0x74000004, 4096, 0, 1, 0,
+                                0, 0, 0, 0, 0, 0) + offsets + bytes(94 - 72)
+            sock.sendall(packet(16, 1, fixed + data))
+            self.assertIn(b"\xad", reply())   # LOGINACK
+            headers = struct.pack("<IIHQI", 22, 18, 2, 0, 1)
+            sock.sendall(packet(1, 0, headers + "SELECT 1".encode("utf-16-le"))
+                         + packet(1, 3, b""))   # the rest given up: EOM + IGNORE
+            self.assertEqual(reply(), bytes([0xFD, 0x02, 0, 0, 0]) + bytes(8))
+            sock.close()
+            self.assertEqual(sim.log(), [])
 
 
 class ScaleTest(unittest.TestCase):

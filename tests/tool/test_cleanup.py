@@ -1,21 +1,23 @@
 """The log cleanups: the single cleanup of the chosen database and the batch cleanup of the
 ticked rows; the statements the server receives, the result texts, the recovery model put back
 as it was, refusals and lost connections reported, and the buttons held off meanwhile."""
+import os
 import re
 import unittest
 
-from tool import SETTINGS, ToolTest, db, is_query, login_steps, server, settings_file
+from tool import HISTORY, SETTINGS, ToolTest, db, is_query, login_steps, server, settings_file
 
 ADDR = "10.0.0.5"
 SALES = db("sales", log_pages=12800, log={"used": 11000, "active": 40})
 STAMP = r"2020-10-8 9:\d+:\d+"
+USE_MASTER = "USE master"
 
 
 def cleanup_statements(name, log=None, model="FULL", quoted=None):
     ident = quoted or name
     return ["ALTER DATABASE %s SET RECOVERY SIMPLE " % ident, "USE %s" % ident,
             "DBCC SHRINKFILE (N'%s' , 0, TRUNCATEONLY)" % (log or name + "_log"),
-            "ALTER DATABASE %s SET RECOVERY %s" % (ident, model)]
+            "ALTER DATABASE %s SET RECOVERY %s" % (ident, model), USE_MASTER]
 
 
 class CleanupTest(ToolTest):
@@ -56,6 +58,20 @@ class SingleCleanup(CleanupTest):
         self.assertEqual(done["进度条1"]["position"], 100)
         self.assertEqual(t.snapshots["s"]["servers"][ADDR]["databases"]["sales"],
                          {"recovery": "FULL", "log_pages": 64})
+        self.assertRegex(t.snapshots["s"]["history"]["text"], "^" + STAMP + "\t手动\t10.0.0.5\t"
+                         "sales\t103.23 MB\t516.13 KB\t清理了 102.71 MB\r\n$")
+        self.assertEqual(t.notices(), [])
+
+    def test_the_history_begins_anew_at_a_megabyte(self):
+        old = "x" * (1024 * 1024 - 40) + "\r\n"
+        steps = [{"start": {}}] + login_steps() + [
+            {"choose": ["组合框_库名", "sales"]}, {"click": "按钮_单独清理"}, {"wait": 5000},
+            {"snapshot": "s"}]
+        t = self.run_tool({"files": {HISTORY: old, "清理记录.1.txt": "older\r\n"},
+                           "servers": [server(ADDR, SALES)], "steps": steps})
+        self.assertEqual([f[3] for f in t.history("s")], ["sales"])
+        with open(os.path.join(self.dir, "work", "program", "清理记录.1.txt"), "rb") as f:
+            self.assertEqual(f.read(), old.encode())
 
     def test_the_freed_amount_in_megabytes(self):
         # 1614 pages before and the 64-page floor after: 13.016 - 0.516 = 12.5 "MB".
@@ -72,7 +88,7 @@ class SingleCleanup(CleanupTest):
 
     def test_the_model_is_put_back_as_it_was(self):
         for recovery, expected in (("SIMPLE", ["USE sales", "DBCC SHRINKFILE (N'sales_log' , 0, "
-                                                "TRUNCATEONLY)"]),
+                                                "TRUNCATEONLY)", USE_MASTER]),
                                    ("BULK_LOGGED", cleanup_statements("sales", model="BULK_LOGGED"))):
             t = self.single(db("sales", recovery=recovery))
             self.assertEqual(t.statements(ADDR), expected, recovery)
@@ -82,7 +98,7 @@ class SingleCleanup(CleanupTest):
     def test_system_databases_use_their_own_log_names(self):
         t = self.single(SALES, chosen="master")
         self.assertEqual(t.statements(ADDR),
-                         ["USE master", "DBCC SHRINKFILE (N'mastlog' , 0, TRUNCATEONLY)"])
+                         ["USE master", "DBCC SHRINKFILE (N'mastlog' , 0, TRUNCATEONLY)", USE_MASTER])
         self.assertRegex(self.row(t, "master")[3], "^" + STAMP + " 清理了 ")
         t = self.single(SALES, chosen="tempdb")
         self.assertEqual(t.statements(ADDR)[1], "DBCC SHRINKFILE (N'templog' , 0, TRUNCATEONLY)")
@@ -90,7 +106,7 @@ class SingleCleanup(CleanupTest):
     def test_a_log_in_use_at_its_end_is_checkpointed_and_shrunk_again(self):
         t = self.single(db("sales", recovery="SIMPLE", log={"active_at_end": True}))
         shrink = "DBCC SHRINKFILE (N'sales_log' , 0, TRUNCATEONLY)"
-        self.assertEqual(t.statements(ADDR), ["USE sales", shrink, "CHECKPOINT", shrink])
+        self.assertEqual(t.statements(ADDR), ["USE sales", shrink, "CHECKPOINT", shrink, USE_MASTER])
         self.assertRegex(self.row(t, "sales")[3], "清理了 [1-9]")
 
     def test_refusals_are_reported_and_the_model_still_put_back(self):
@@ -113,12 +129,12 @@ class SingleCleanup(CleanupTest):
             {"choose": ["组合框_库名", "sales"]}, {"click": "按钮_单独清理"}, {"wait": 5000},
             {"snapshot": "s"}]
         t = self.run_tool({"servers": [server(ADDR, SALES, logins=[reader])], "steps": steps})
-        self.assertEqual(t.statements(ADDR), cleanup_statements("sales")[:1])
+        self.assertEqual(t.statements(ADDR), cleanup_statements("sales")[:1] + [USE_MASTER])
         self.assertRegex(self.row(t, "sales")[3], " 清理失败：User does not have permission to alter")
 
     def test_an_offline_database_is_refused(self):
         t = self.single(db("sales", state="offline"))
-        self.assertEqual(t.statements(ADDR), cleanup_statements("sales")[:1])
+        self.assertEqual(t.statements(ADDR), cleanup_statements("sales")[:1] + [USE_MASTER])
         self.assertIn("清理失败：", self.row(t, "sales")[3])
         self.assertEqual(self.row(t, "sales")[2], "8.26 MB")
 
@@ -188,7 +204,7 @@ class BatchCleanup(CleanupTest):
     def test_every_ticked_row_with_a_login_of_its_own(self):
         t = self.batch(SALES, db("skip"), db("simple", recovery="SIMPLE"), ticks=(4, 6))
         self.assertEqual(t.statements(ADDR), cleanup_statements("sales") + [
-            "USE simple", "DBCC SHRINKFILE (N'simple_log' , 0, TRUNCATEONLY)"])
+            "USE simple", "DBCC SHRINKFILE (N'simple_log' , 0, TRUNCATEONLY)", USE_MASTER])
         self.assertRegex(self.row(t, "sales")[3], "^" + STAMP + " 清理了 102.71 MB$")
         self.assertEqual(self.row(t, "skip")[3], "")
         # A fresh main connection for each database.
@@ -202,6 +218,9 @@ class BatchCleanup(CleanupTest):
                          ("一键清理", True))
         self.assertTrue(done["按钮_单独清理"]["enabled"])  # given back after the hold-off
         self.assertEqual(done["进度条1"]["position"], 0)
+        self.assertEqual([f[1:4] + f[6:] for f in t.history("s")],
+                         [["手动", ADDR, "sales", "清理了 102.71 MB"],
+                          ["手动", ADDR, "simple", "清理了 4.12903 MB"]])
 
     def test_no_ticked_row_sends_nothing(self):
         t = self.batch(SALES, after=[{"wait": 100}, {"snapshot": "finishing"}])
@@ -209,10 +228,14 @@ class BatchCleanup(CleanupTest):
         self.assertEqual(t.unit("finishing", "按钮_一键清理")["caption"], "清理完成")
         self.assertEqual(t.unit("s", "按钮_一键清理")["caption"], "一键清理")
 
-    def test_a_name_gbk_cannot_hold_is_never_cleaned(self):
-        t = self.batch(db("한국"), SALES, ticks=(4, 5))
-        self.assertRegex(self.row(t, "??")[3], "^" + STAMP + " 清理失败：数据库名称含有无法表示的字符$")
-        self.assertEqual(t.statements(ADDR), cleanup_statements("sales"))
+    def test_a_name_gbk_cannot_hold_is_never_cleaned_nor_another_databases(self):
+        # "logs한" comes back as "logs?", the real name of another database.
+        t = self.batch(db("logs한"), db("logs?"), ticks=(4, 5))
+        states = t.cells("s", 3)[4:]
+        self.assertRegex(states[0], "^" + STAMP + " 清理失败：数据库名称含有无法表示的字符$")
+        self.assertRegex(states[1], "^" + STAMP + " 清理了 4.12903 MB$")
+        self.assertEqual(t.cells("s", 2)[4:], ["无法获取", "4.13 MB"])
+        self.assertEqual(t.statements(ADDR), cleanup_statements("logs?", quoted="[logs?]"))
 
     def test_exit_during_a_batch_finishes_the_database_it_is_on(self):
         t = self.batch(SALES, db("more"), ticks=(4, 5),

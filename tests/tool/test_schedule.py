@@ -158,5 +158,67 @@ class Firing(ToolTest):
         self.assertEqual(t.statements(ADDR).count("USE sales"), 1)
 
 
+class LeftAlone(ToolTest):
+    """Nobody watches: a due cleanup logs in first when it must, opens no message box, cleans no
+    other database, and leaves a history line and, when it failed, a balloon."""
+
+    def run_due(self, script, *before, password=None):
+        if password:
+            script["servers"][0]["fixture"]["logins"] = [{"name": "sa", "password": password}]
+        script["steps"] = list(before) + [{"start": {}}, {"wait": 2000}, {"snapshot": "down"},
+                                          {"server": [ADDR, {}]},
+                                          {"until": "2020-10-08 07:01:00"}, {"snapshot": "s"}]
+        t = self.run_tool(script)
+        self.assertEqual(t.boxes(), [])
+        return t
+
+    def test_a_logon_without_the_server_cleans_once_it_is_up(self):
+        for mode, name in (("2", "hr"), ("1", "sales")):
+            script = unattended("2020-10-08 06:59:50", daily("7"), mode=mode, 欲清理的库={"hr": "1"})
+            t = self.run_due(script, {"server": [ADDR, {"refuse_logins": True}]})
+            self.assertEqual(t.unit("down", "按钮_连接")["caption"], "连接")
+            self.assertEqual(t.unit("s", "按钮_连接")["caption"], "已连接")
+            self.assertEqual(t.statements(ADDR)[1], "USE %s" % name)
+            line = t.history("s")
+            self.assertEqual([f[:6] for f in line],
+                             [["2020-10-8 7:0:0", "定时", ADDR, name, "8.26 MB", "4.13 MB"]])
+            self.assertEqual(line[0][6], "清理了 4.12903 MB")
+            self.assertEqual(t.notices(), [])
+        self.assertEqual(t.unit("s", "组合框_库名")["text"], "sales")
+
+    def test_a_wrong_saved_password_logs_in_once_per_due_second(self):
+        t = self.run_due(unattended("2020-10-08 06:59:50", daily("7")), password="changed")
+        self.assertEqual(len(t.logins(ADDR)), 2)  # at the start and at the due second
+        self.assertEqual(t.history("s"), [["2020-10-8 7:0:0", "定时", ADDR, "sales", "", "",
+                                           "连接失败"]])
+        self.assertEqual(t.notices(), ["sales 连接失败"])
+        self.assertEqual(t.statements(ADDR), [])
+
+    def test_the_chosen_database_must_be_on_the_server(self):
+        # "sale" merely begins "sales": the automatic connection selects nothing, the schedule
+        # cleans nothing.
+        script = unattended("2020-10-08 06:59:50", daily("7"))
+        script["files"][SETTINGS] = script["files"][SETTINGS].replace("指定库=sales", "指定库=sale")
+        t = self.run_due(script)
+        self.assertEqual(t.unit("down", "组合框_库名")["selection"], -1)
+        self.assertEqual(t.statements(ADDR), [])
+        self.assertEqual(t.history("s"), [["2020-10-8 7:0:0", "定时", ADDR, "sale", "", "",
+                                           "指定的数据库不存在：sale"]])
+        self.assertEqual(t.notices(), ["sale 指定的数据库不存在：sale"])
+
+    def test_a_manual_connect_leaves_no_selection_and_the_schedule_still_cleans(self):
+        script = unattended("2020-10-08 06:59:50", daily("7"))
+        script["files"][SETTINGS] = script["files"][SETTINGS].replace("是否挂机=是", "是否挂机=否")
+        script["steps"] = [{"start": {}}, {"tray": "left"}, {"answer": ["OK"]},
+                           {"click": "按钮_连接"}, {"wait": 3000},
+                           {"click": "选择框_挂机"}, {"snapshot": "connected"}, {"until": "2020-10-08 07:01:00"},
+            {"snapshot": "s"}]
+        t = self.run_tool(script)
+        self.assertEqual(t.unit("connected", "组合框_库名")["selection"], -1)
+        self.assertEqual(t.statements(ADDR)[1], "USE sales")
+        self.assertEqual(t.box_texts(), ["连接成功"])
+        self.assertEqual(t.history("s")[0][:4], ["2020-10-8 7:0:0", "定时", ADDR, "sales"])
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -43,7 +43,8 @@ class Tray(ToolTest):
             {"choose": ["组合框_库名", "sales"]}, {"click": "按钮_单独清理"}, {"answer": ["Yes"]},
             {"menu": "退出"}, {"tray": "right"}, {"wait": 5000}, {"snapshot": "s"}]
         t = self.run_tool({"servers": [server("10.0.0.5", db("sales"))], "steps": steps})
-        self.assertEqual(t.statements("10.0.0.5")[-1], "ALTER DATABASE sales SET RECOVERY FULL")
+        self.assertEqual(t.statements("10.0.0.5")[-2:],
+                         ["ALTER DATABASE sales SET RECOVERY FULL", "USE master"])
         self.assertEqual(t.events[-1]["exit_code"], 0)
         self.assertEqual(t.snapshots["s"]["servers"]["10.0.0.5"]["databases"]["sales"]["recovery"],
                          "FULL")

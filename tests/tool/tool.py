@@ -16,6 +16,7 @@ RUNNER = os.environ.get("TW_SCENARIO") or os.path.join(
 
 LOGIN = {"name": "sa", "password": "Tidewell#1"}
 SETTINGS = "配置文件.ini"
+HISTORY = "清理记录.txt"
 
 
 def is_query(entry):
@@ -68,6 +69,16 @@ class Trace:
 
     def box_texts(self):
         return [e["text"] for e in self.boxes()]
+
+    def notices(self):
+        return [e["text"] for e in self.events if e["type"] == "notice" and
+                e["title"] == "Tidewell"]
+
+    def history(self, snapshot):
+        """The lines of 清理记录.txt, each split at its tabs; CRLF ends every line."""
+        text = self.snapshots[snapshot]["history"]["text"] or ""
+        assert text == "" or text.endswith("\r\n"), repr(text)
+        return [line.split("\t") for line in text.split("\r\n")[:-1]]
 
     def refused(self):
         return [e["step"] for e in self.events if e["type"] == "refused"]

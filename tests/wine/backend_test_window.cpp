@@ -1,6 +1,7 @@
 // Win32 backend tests of properties and window events: live geometry, visibility and disabled
-// state, the progress position, the window's display state, the timer, the tray icon and its
-// mouse actions, close requests (close box, Esc, system menu) and the modal chooser window.
+// state, the progress position, the window's display state, the timer, the tray icon, its mouse
+// actions and its balloon, close requests (close box, Esc, system menu) and the modal chooser
+// window.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -24,6 +25,28 @@ long long Read(Rig& rig, int unit, int number) {
 
 void Write(Rig& rig, int unit, int number, const Value& v) {
   rig.frame().WriteProp(Rig::U(unit), number, v);
+}
+
+// The shell calls the backend made, with their data, passed on to the shell.
+std::vector<std::pair<DWORD, NOTIFYICONDATAW>> g_notifyCalls;
+
+BOOL WINAPI RecordNotify(DWORD message, PNOTIFYICONDATAW data) {
+  g_notifyCalls.emplace_back(message, *data);
+  return Shell_NotifyIconW(message, data);
+}
+
+// A balloon is a modify of the tool's own icon carrying only the balloon's data.
+void CheckBalloon(Rig& rig) {
+  const tw::NotifyIconCall shell = tw::SetNotifyIconCall(&RecordNotify);
+  rig.frame().ShowTrayBalloon(tw::kMainWindow, Value::Str("Tidewell"),
+                              Value::Str(tw::Gbk("sales 连接失败")), tw::balloon::kWarning);
+  tw::SetNotifyIconCall(shell);
+  if (!EXPECT_EQ(static_cast<int>(g_notifyCalls.size()), 1)) return;
+  const auto& [message, d] = g_notifyCalls[0];
+  EXPECT(message == NIM_MODIFY && d.hWnd == rig.Main() && d.uID == tw::kTrayIconId);
+  EXPECT(d.uFlags == NIF_INFO && d.dwInfoFlags == NIIF_WARNING);
+  EXPECT_EQ(std::wstring(d.szInfoTitle), std::wstring(L"Tidewell"));
+  EXPECT_EQ(std::wstring(d.szInfo), std::wstring(L"sales 连接失败"));
 }
 
 }  // namespace
@@ -116,6 +139,7 @@ void TestWindowEvents(Rig& rig) {
     SendMessageW(main, tw::kMsgTray, tw::kTrayIconId, static_cast<LPARAM>(mouse));
   }
   std::vector<Event> events = rig.Take();
+  CheckBalloon(rig);
   EXPECT_EQ(static_cast<int>(events.size()), 4);
   const long long want[] = {1, 2, 3, 3};
   for (std::size_t i = 0; i < events.size() && i < 4; ++i) {

@@ -144,5 +144,6 @@ bool WaitCleaned(const Tool& t, int button, const wchar_t* caption, const std::v
 // The stories of driver_stories_tray.cpp; `a` is tidewell.exe, address, login, password.
 int TrayAndExit(Tool& t, const std::wstring& exe, const std::vector<std::wstring>& a);
 int Unattended(Tool& t, const std::wstring& exe, const std::vector<std::wstring>& a);
+int LateServer(Tool& t, const std::wstring& exe, const std::vector<std::wstring>& a);
 
 }  // namespace twdrv

@@ -13,6 +13,7 @@
 // failed (the reason is printed as "FAIL: ..."), 2 for wrong arguments. The tool writes its
 // settings file beside the exe it is given, so give it a copy that may keep one; no other copy of
 // tidewell.exe may be running (the tool refuses a second one). Run it under scripts/wine-run.sh.
+// When a step fails, the window as it then stands is saved to <screenshot.bmp> all the same.
 #include <windows.h>
 
 #include <cwchar>
@@ -154,6 +155,11 @@ int RunDemo(const std::wstring& exe, const std::wstring& shot, const std::wstrin
     ok = SaveScreenshot(t.main, shot);
     ReleaseFront(t.main);
     if (!ok) Fail("cannot save the screenshot to %s", Utf8(shot).c_str());
+  } else if (t.main != nullptr && IsWindowVisible(t.main)) {
+    // The window as the failure left it: the run command keeps it beside its log.
+    BringToFront(t.main);
+    SaveScreenshot(t.main, shot);
+    ReleaseFront(t.main);
   }
   // The tool is ended through its menu whenever it got as far as showing its window.
   if (t.main != nullptr && WaitForSingleObject(t.process, 0) == WAIT_TIMEOUT) {

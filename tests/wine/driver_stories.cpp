@@ -382,6 +382,7 @@ int RunStory(const std::wstring& story, const std::vector<std::wstring>& args) {
   if (story == L"menus") run = &Menus;
   if (story == L"tray") run = &TrayAndExit;
   if (story == L"unattended") run = &Unattended;
+  if (story == L"late-server") run = &LateServer;
   if (run == nullptr) {
     std::fprintf(stderr, "unknown story %s\n", Utf8(story).c_str());
     return 2;

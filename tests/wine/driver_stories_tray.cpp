@@ -1,6 +1,7 @@
 // The driver's stories of the notification area and of a machine left alone: the close box
 // hides, the tray icon and its menu show again, 退出 asks first; an unattended start comes up
-// hidden and connected, a daily schedule fires once at its second, and a second copy is refused.
+// hidden and connected, a daily schedule fires once at its second, and a second copy is refused;
+// an unattended start before the server is up cleans at its due second all the same.
 #include <windows.h>
 
 #include <cstdio>
@@ -45,6 +46,28 @@ bool ShownAgain(const Tool& t, const char* how) {
 
 std::wstring Number(int n) {
   return std::to_wstring(n);
+}
+
+// Types a daily time `seconds` ahead of the clock the tool reads into the shown time fields and
+// prints it as the State cell's time stamp would read.
+void ScheduleAhead(Tool& t, int seconds) {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER when{};
+  when.LowPart = now.dwLowDateTime;
+  when.HighPart = now.dwHighDateTime;
+  when.QuadPart += static_cast<ULONGLONG>(seconds) * 10000000ULL;
+  FILETIME utc{when.LowPart, when.HighPart};
+  FILETIME local{};
+  SYSTEMTIME at{};
+  FileTimeToLocalFileTime(&utc, &local);
+  FileTimeToSystemTime(&local, &at);
+  TypeInto(t.Unit(ids::编辑框_时), Number(at.wHour));
+  TypeInto(t.Unit(ids::编辑框_分), Number(at.wMinute));
+  TypeInto(t.Unit(ids::编辑框_秒), Number(at.wSecond));
+  std::printf("schedule\t%d-%d-%d %d:%d:%d\n", at.wYear, at.wMonth, at.wDay, at.wHour, at.wMinute,
+              at.wSecond);
+  std::fflush(stdout);
 }
 
 }  // namespace
@@ -105,33 +128,18 @@ int Unattended(Tool& t, const std::wstring& exe, const std::vector<std::wstring>
     return 1;
   }
   // A few seconds ahead of the clock the tool reads too.
-  FILETIME now{};
-  GetSystemTimeAsFileTime(&now);
-  ULARGE_INTEGER when{};
-  when.LowPart = now.dwLowDateTime;
-  when.HighPart = now.dwHighDateTime;
-  when.QuadPart += 6ULL * 10000000ULL;
-  FILETIME utc{when.LowPart, when.HighPart};
-  FILETIME local{};
-  SYSTEMTIME at{};
-  FileTimeToLocalFileTime(&utc, &local);
-  FileTimeToSystemTime(&local, &at);
-  TypeInto(t.Unit(ids::编辑框_时), Number(at.wHour));
-  TypeInto(t.Unit(ids::编辑框_分), Number(at.wMinute));
-  TypeInto(t.Unit(ids::编辑框_秒), Number(at.wSecond));
+  ScheduleAhead(t, 6);
   Click(t, ids::单选框_单独);
   WaitFor([&] { return Setting(exe, L"配置", L"定时清理模式") == L"1"; }, 3000);
   ExpectSetting(exe, L"配置", L"定时清理模式", L"1");
   Click(t, ids::按钮_确定);
   // 秒 is the last key the save writes.
-  WaitFor([&] { return Setting(exe, L"定时配置", L"秒") == Number(at.wSecond); }, 3000);
+  const std::wstring typedSecond = TextOf(t.Unit(ids::编辑框_秒));
+  WaitFor([&] { return Setting(exe, L"定时配置", L"秒") == typedSecond; }, 3000);
   ExpectSetting(exe, L"定时配置", L"模式", L"每天一次");
-  ExpectSetting(exe, L"定时配置", L"时", Number(at.wHour));
-  ExpectSetting(exe, L"定时配置", L"分", Number(at.wMinute));
-  ExpectSetting(exe, L"定时配置", L"秒", Number(at.wSecond));
-  std::printf("schedule\t%d-%d-%d %d:%d:%d\n", at.wYear, at.wMonth, at.wDay, at.wHour, at.wMinute,
-              at.wSecond);
-  std::fflush(stdout);
+  ExpectSetting(exe, L"定时配置", L"时", TextOf(t.Unit(ids::编辑框_时)));
+  ExpectSetting(exe, L"定时配置", L"分", TextOf(t.Unit(ids::编辑框_分)));
+  ExpectSetting(exe, L"定时配置", L"秒", typedSecond);
   if (!CloseBoxHides(t)) return 1;
 
   Tool second;
@@ -157,6 +165,45 @@ int Unattended(Tool& t, const std::wstring& exe, const std::vector<std::wstring>
   const std::wstring first = Cell(t, sales, 3);
   Sleep(3000);  // the seconds after the scheduled one must not start it again
   if (Cell(t, sales, 3) != first) Fail("the schedule fired more than once");
+  DumpRows(t, "scheduled");
+  return ExitThroughTray(t) ? 0 : 1;
+}
+
+// 6: started at logon before the server is up: the automatic connection fails silently; the
+// simulator is started once the driver asks for it (the file "start-server" beside the exe,
+// answered with "server-up"), and the due single cleanup logs in first and cleans sales.
+int LateServer(Tool& t, const std::wstring& exe, const std::vector<std::wstring>& /*a*/) {
+  HWND connect = t.Unit(ids::按钮_连接);
+  Sleep(500);
+  if (TextOf(connect) != L"连接" || RowCount(t) != 0) {
+    Fail("the tool connected with no server to connect to");
+    return 1;
+  }
+  CloseHandle(CreateFileW((FolderOf(exe) + L"\\start-server").c_str(), GENERIC_WRITE, 0, nullptr,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const std::wstring up = FolderOf(exe) + L"\\server-up";
+  if (!WaitFor([&] { return GetFileAttributesW(up.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000)) {
+    Fail("the simulator was not started");
+    return 1;
+  }
+  TrayMouse(t, WM_LBUTTONUP);
+  if (!ShownAgain(t, "a left click on the tray icon")) return 1;
+  ScheduleAhead(t, 5);
+  if (!CloseBoxHides(t)) return 1;
+  int sales = -1;
+  const bool cleaned = WaitFor(
+      [&] {
+        sales = RowOf(t, L"sales");
+        return sales >= 0 && Cell(t, sales, 3).find(L" 清理了 ") != std::wstring::npos;
+      },
+      40000);
+  if (!cleaned) {
+    Fail("the due cleanup did not clean sales (按钮_连接 reads \"%s\")",
+         Utf8(TextOf(connect)).c_str());
+    return 1;
+  }
+  if (TextOf(connect) != L"已连接")
+    Fail("the due cleanup's connection left 按钮_连接 as \"%s\"", Utf8(TextOf(connect)).c_str());
   DumpRows(t, "scheduled");
   return ExitThroughTray(t) ? 0 : 1;
 }

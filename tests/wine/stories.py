@@ -6,21 +6,26 @@ default fixture, the driver (tw_wine_driver.exe --story) acting through window m
 the rows, settings and timestamps the driver reports are checked against the simulator's
 statement log and state file, with the texts the headless scenarios (tests/tool) show.
 
-    stories.py <tw_wine_driver.exe> <tidewell.exe> <story> [--shots DIR] [--docs]
+    stories.py <tw_wine_driver.exe> <tidewell.exe> <story> [--shots DIR] [--docs] [--tds 7.1]
 
 --shots DIR: the driver saves its captures there (cleanup: screenshot.bmp, menus: chooser.bmp),
 which are turned into PNG and checked not to be flat. --docs also puts them at
-docs/screenshot.png and docs/chooser.png. Exit code 0 when the story passed.
+docs/screenshot.png and docs/chooser.png. --tds: the TDS version the driver asks for (as
+Windows' own "SQL Server" driver speaks 7.1); every login must have used it, with the login
+packet encrypted as the drivers do by default. Exit code 0 when the story passed.
 """
 import argparse
+import datetime
 import json
 import os
 import re
 import shutil
+import socket
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -70,12 +75,18 @@ def freed_text(before_pages, after_pages):
 def cleanup_statements(name):
     return ["ALTER DATABASE %s SET RECOVERY SIMPLE " % name, "USE %s" % name,
             "DBCC SHRINKFILE (N'%s_log' , 0, TRUNCATEONLY)" % name,
-            "ALTER DATABASE %s SET RECOVERY FULL" % name]
+            "ALTER DATABASE %s SET RECOVERY FULL" % name, "USE master"]
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
 class Story:
-    def __init__(self, driver, exe, name, shots):
-        self.driver, self.exe, self.name, self.shots = driver, exe, name, shots
+    def __init__(self, driver, exe, name, shots, tds="7.4"):
+        self.driver, self.exe, self.name, self.shots, self.tds = driver, exe, name, shots, tds
         self.errors = []
         self.dir = tempfile.mkdtemp(prefix="tw-story-")
         self.program = os.path.join(self.dir, "program")
@@ -83,9 +94,17 @@ class Story:
         shutil.copy2(exe, os.path.join(self.program, "tidewell.exe"))
         self.log = os.path.join(self.dir, "sql.jsonl")
         self.state_path = os.path.join(self.dir, "state.json")
+        self.sim = None
+        if name == "late-server":
+            self.port = free_port()  # the simulator starts later, on this port
+            self.address = "127.0.0.1,%d" % self.port
+        else:
+            self.start_simulator(0)
+
+    def start_simulator(self, port):
         self.sim = subprocess.Popen(
             [sys.executable, os.path.join(ROOT, "tests", "simulator", "tds_sim.py"), "--fixture",
-             FIXTURE, "--port", "0", "--wine-paths", "--log", self.log, "--state",
+             FIXTURE, "--port", str(port), "--wine-paths", "--log", self.log, "--state",
              self.state_path], stdout=subprocess.PIPE, text=True)
         line = self.sim.stdout.readline().split()
         if line[:2] != ["listening", "127.0.0.1"]:
@@ -94,8 +113,9 @@ class Story:
         self.initial = self.state()
 
     def close(self):
-        self.sim.terminate()
-        self.sim.wait(10)
+        if self.sim:
+            self.sim.terminate()
+            self.sim.wait(10)
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def check(self, ok, what):
@@ -127,7 +147,7 @@ class Story:
                 os.path.join(self.program, "tidewell.exe"), self.address, LOGIN, PASSWORD]
         if self.shots:
             args.append(self.shots)
-        env = dict(os.environ, TW_WINE_TIMEOUT="150")
+        env = dict(os.environ, TW_WINE_TIMEOUT="150", TDSVER=self.tds)
         p = subprocess.run(args, capture_output=True, text=True, env=env, timeout=200)
         sys.stdout.write(p.stdout)
         sys.stderr.write(p.stderr)
@@ -225,6 +245,46 @@ def unattended(s):
     s.equal(s.batches(), cleanup_statements("sales"), "statements of the scheduled cleanup")
 
 
+def late_server(s):
+    """Logon before the server is up: the due cleanup connects first, and the history says so."""
+    s.write_settings("[配置]\nip=%s\n用户名=%s\n密码=%s\n是否挂机=是\n指定库=sales\n定时清理模式=1\n"
+                     "[定时配置]\n模式=每天一次\n时=0\n分=0\n秒=0\n" % (s.address, LOGIN, PASSWORD))
+
+    def serve():
+        # The driver asks for the simulator once the tool has failed to connect.
+        while not os.path.exists(os.path.join(s.program, "start-server")):
+            if driver_done.wait(0.1):
+                return
+        s.start_simulator(s.port)
+        open(os.path.join(s.program, "server-up"), "w").close()
+
+    driver_done = threading.Event()
+    helper = threading.Thread(target=serve)
+    helper.start()
+    s.run_driver()
+    driver_done.set()
+    helper.join()
+    if not s.sim:
+        return s.check(False, "the driver never asked for the simulator")
+    schedule = [f[1] for f in s.out if f[0] == "schedule"]
+    s.equal(s.batches(), cleanup_statements("sales"), "statements of the due cleanup")
+    before, after = s.initial["sales"]["log_pages"], s.state()["sales"]["log_pages"]
+    # The login and the listing come first: the cleanup's stamp may be a second or two later.
+    stamp = " ".join(s.row("scheduled", "sales")["cells"][2].split(" ")[:2])
+    history = os.path.join(s.program, "清理记录.txt")
+    text = open(history, "rb").read().decode("gbk") if os.path.exists(history) else None
+    if schedule and re.match("^%s$" % STAMP, stamp):
+        due = datetime.datetime.strptime(schedule[0], "%Y-%m-%d %H:%M:%S")
+        late = datetime.datetime.strptime(stamp, "%Y-%m-%d %H:%M:%S") - due
+        s.check(0 <= late.total_seconds() <= 5, "cleaned at %s, due at %s" % (stamp, schedule[0]))
+        s.expect_result("scheduled", "sales", before, after, re.escape(stamp))
+        s.equal(text, "\t".join([stamp, "定时", s.address, "sales", size_text(before),
+                                 size_text(after), "清理了 " + freed_text(before, after)]) + "\r\n",
+                "清理记录.txt")
+    else:
+        s.check(False, "no cleanup stamp; 清理记录.txt holds %r" % text)
+
+
 def demo(s):
     """The run command's tour (tw_wine_driver --demo): one single cleanup, captured."""
     shot = os.path.join(s.shots or s.dir, "demo.bmp")
@@ -243,7 +303,7 @@ def demo(s):
 
 
 STORIES = {"demo": demo, "first-start": first_start, "cleanup": cleanup, "menus": menus, "tray": tray,
-           "unattended": unattended}
+           "unattended": unattended, "late-server": late_server}
 
 
 def keep_shot(story, shots, docs):
@@ -274,14 +334,19 @@ def main():
     ap.add_argument("story", choices=sorted(STORIES))
     ap.add_argument("--shots")
     ap.add_argument("--docs", action="store_true")
+    ap.add_argument("--tds", default="7.4", choices=["7.1", "7.2", "7.3", "7.4"])
     args = ap.parse_args()
     shots = os.path.abspath(args.shots) if args.shots else None
     if shots:
         os.makedirs(shots, exist_ok=True)
     started = time.monotonic()
-    s = Story(args.driver, args.exe, args.story, shots)
+    s = Story(args.driver, args.exe, args.story, shots, args.tds)
     try:
         STORIES[args.story](s)
+        logins = {(e["tds_version"], e["encryption"]) for e in s.statements()
+                  if e["kind"] == "login"}
+        if logins or args.tds != "7.4":   # the tray story never logs in
+            s.equal(logins, {(args.tds, "login")}, "the logins' TDS version and encryption")
         if shots:
             s.errors += keep_shot(args.story, shots, args.docs)
     finally:

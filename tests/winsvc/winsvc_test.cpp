@@ -110,6 +110,19 @@ void SettingsFiles(const std::string& dir) {
   CHECK(ProfileA(sys, Gbk("欲清理的库"), "DbA") == "<missing>");
   CHECK(ProfileA(sys, Gbk("配置"), Gbk("用户名")) == Gbk("张三"));
 
+  // Names as the system's functions take them, read back by both sides: a control byte that is
+  // no space belongs to the name, spaces and line controls around it do not, 0x80 and 0xFF
+  // are characters of one byte; and a value holding '=' for a key written twice.
+  const std::string odd = dir + "\\odd.ini";
+  CHECK(tw::platform::ReplaceWholeFile(odd, "[s]\r\nk=1\r\nk=2\r\n[t\x80]\r\nk\xFF=1\r\n"));
+  CHECK(tw::IniWrite(odd, "s", "\x01k", "2"));
+  CHECK(tw::IniWrite(odd, "s", "k", "a=b"));
+  CHECK(tw::IniWrite(odd, "t\x80", "k\xFF", "v"));
+  CHECK(ProfileA(odd, "s", "\x01k") == "2" && tw::IniRead(odd, "s", "\x01k") == "2");
+  CHECK(ProfileA(odd, "\x0Bs ", "\tk\x1A") == "a=b" &&
+        tw::IniRead(odd, "\x0Bs ", "\tk\x1A") == "a=b");
+  CHECK(ProfileA(odd, "t\x80", "k\xFF") == "v" && tw::IniRead(odd, "t\x80", "k\xFF") == "v");
+
   // A file saved as "Unicode" (UTF-16LE with a byte-order mark): read and written by both
   // sides, and still UTF-16 with its mark afterwards.
   const std::string uni = dir + "\\unicode.ini";

@@ -162,6 +162,8 @@ class Catalog:
         sqltypes.set_collation(self.collation_name)
         self.logins = [Login(s) for s in fixture.get("logins", [])]
         self.fixture_faults = fixture.get("faults", {})
+        # "Force Encryption": every connection encrypted, a client that cannot encrypt refused
+        self.force_encryption = bool(fixture.get("force_encryption", False))
         self.forced_offline = set()   # names the fault control file takes offline
         self.version = 0
         self.sessions = set()         # connections, to see who is inside a database

@@ -15,9 +15,9 @@ class Cancelled(Exception):
     """The client sent ATTENTION while a statement waited."""
 
 
-def emit(out, msgs):
+def emit(out, msgs, line=1):
     for number, cls, state, text in msgs:
-        out.message(number, cls, state, text)
+        out.message(number, cls, state, text, line=line)
 
 
 def compile_batch(sql, out):
@@ -25,7 +25,7 @@ def compile_batch(sql, out):
     try:
         return parse_batch(sql)
     except SqlError as e:
-        emit(out, e.msgs)
+        emit(out, e.msgs, e.line)
         out.done(wire.DONE_ERROR)
         return None
 
@@ -60,7 +60,7 @@ def run_statement(session, stmt, out):
                     session.cat.changed()
         return True
     except SqlError as e:
-        emit(out, e.msgs)
+        emit(out, e.msgs, stmt.line)
         out.done(wire.DONE_ERROR)
         return not e.abort_batch
 
@@ -91,7 +91,7 @@ def do_dbcc(session, stmt, out):
 
 
 def do_begin(session, stmt, out):
-    session.trancount += 1
+    session.begin_transaction(out)
     out.done()
 
 
@@ -99,7 +99,7 @@ def do_commit(session, stmt, out):
     if not session.trancount:
         raise SqlError((3902, 16, 1, "The COMMIT TRANSACTION request has no corresponding BEGIN "
                         "TRANSACTION."))
-    session.trancount -= 1
+    session.end_transaction(out, commit=True)
     out.done()
 
 
@@ -107,7 +107,7 @@ def do_rollback(session, stmt, out):
     if not session.trancount:
         raise SqlError((3903, 16, 1, "The ROLLBACK TRANSACTION request has no corresponding "
                         "BEGIN TRANSACTION."))
-    session.trancount = 0   # nothing the simulator changes inside one needs undoing
+    session.end_transaction(out, commit=False)   # nothing changed inside needs undoing
     out.done()
 
 
@@ -127,6 +127,16 @@ def do_print(session, stmt, out):
     out.done()
 
 
+def do_if(session, stmt, out):
+    branch = stmt.otherwise
+    if evaluate(stmt.cond, Scope(session, None, None), {}) is True:
+        branch = [stmt.then]
+    for inner in branch:
+        EXECUTORS[inner.kind](session, inner, out)
+        if inner.kind in maintenance.EXECUTORS:
+            session.cat.changed()
+
+
 def do_exec(session, stmt, out):
     raise SqlError((2812, 16, 62, "Could not find stored procedure '%s'." % stmt.name))
 
@@ -134,7 +144,7 @@ def do_exec(session, stmt, out):
 def do_select(session, stmt, out):
     rs = run_select(stmt, session)
     if session.implicit_transactions and stmt.table is not None and not session.trancount:
-        session.trancount = 1   # reading a table opens the implicit transaction
+        session.begin_transaction(out)   # reading a table opens the implicit transaction
     out.colmetadata(rs.columns)
     for row in rs.rows:
         out.row(rs.columns, row)
@@ -143,4 +153,4 @@ def do_select(session, stmt, out):
 
 EXECUTORS = dict(maintenance.EXECUTORS, use=do_use, dbcc=do_dbcc, set=do_set, print=do_print,
                  exec=do_exec, select=do_select, begin_tran=do_begin, commit=do_commit,
-                 rollback=do_rollback)
+                 rollback=do_rollback, **{"if": do_if})

@@ -13,6 +13,7 @@ class SqlError(Exception):
         super().__init__(msgs[0][3])
         self.msgs = list(msgs)
         self.abort_batch = abort_batch
+        self.line = 1   # of the batch, where the statement (or the syntax error) is
 
 
 def syntax_error(near):
@@ -79,10 +80,25 @@ def _unclosed(rest):
                     (102, 15, 1, "Incorrect syntax near '%s'." % rest), abort_batch=True)
 
 
+def line_of(sql, pos):
+    return sql.count("\n", 0, pos) + 1
+
+
 def tokenize(sql):
+    """The batch's tokens; an error names the line of the token it stopped at."""
+    at = [0]
+    try:
+        return _scan(sql, at)
+    except SqlError as e:
+        e.line = line_of(sql, at[0])
+        raise
+
+
+def _scan(sql, at):
     tokens = []
     i, n = 0, len(sql)
     while i < n:
+        at[0] = i
         ch = sql[i]
         if ch.isspace():
             i += 1

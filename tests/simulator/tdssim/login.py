@@ -1,7 +1,11 @@
 """PRELOGIN and LOGIN7: parsing the client's packets and the server's replies.
 
-Encryption is answered as not supported, so the login arrives in clear and
-no TLS handshake follows.
+Encryption is negotiated as SQL Server does with its certificate: a client
+that offers it (ENCRYPT_OFF) gets the login packet encrypted and the rest in
+clear; one that asks (ENCRYPT_ON), or any client of a server that forces it,
+gets everything encrypted; a client without TLS logs in in clear, or is
+refused by a forcing server. The TDS version answered is the client's, from
+7.1 to 7.4.
 """
 import struct
 
@@ -12,10 +16,46 @@ VERSION_TEXT = ("Microsoft SQL Server 2019 (RTM-CU12) (KB5004524) - 15.0.4153.1 
                 "\tDeveloper Edition (64-bit) on Tidewell simulator")
 
 
-def prelogin_reply():
+ENCRYPT_OFF, ENCRYPT_ON, ENCRYPT_NOT_SUP, ENCRYPT_REQ = 0, 1, 2, 3
+# LOGIN7 / LOGINACK versions, newest first, with the major and minor that select the rules.
+TDS_VERSIONS = [(0x74000004, 0x74), (0x730B0003, 0x73), (0x730A0003, 0x73),
+                (0x72090002, 0x72), (0x71000001, 0x71)]
+TDS_NAMES = {0x74: "7.4", 0x73: "7.3", 0x72: "7.2", 0x71: "7.1"}
+
+
+def prelogin_options(payload):
+    """The client's PRELOGIN options as {token: data}."""
+    options, pos = {}, 0
+    while pos + 5 <= len(payload) and payload[pos] != 0xFF:
+        token, offset, length = struct.unpack_from(">BHH", payload, pos)
+        options[token] = payload[offset:offset + length]
+        pos += 5
+    return options
+
+
+def negotiate_encryption(payload, forced):
+    """(the server's ENCRYPTION answer, what gets encrypted: off | login | all | None = refuse)."""
+    asked = prelogin_options(payload).get(0x01, bytes([ENCRYPT_NOT_SUP]))[:1]
+    asked = asked[0] if asked else ENCRYPT_NOT_SUP
+    if asked == ENCRYPT_NOT_SUP:
+        return (ENCRYPT_REQ, None) if forced else (ENCRYPT_NOT_SUP, "off")
+    if forced:
+        return ENCRYPT_REQ, "all"
+    return (ENCRYPT_OFF, "login") if asked == ENCRYPT_OFF else (ENCRYPT_ON, "all")
+
+
+def answer_version(asked):
+    """The LOGINACK version for the client's LOGIN7 version, and its rules' major/minor."""
+    for version, rules in TDS_VERSIONS:
+        if asked >= version:
+            return version, rules
+    return TDS_VERSIONS[-1]
+
+
+def prelogin_reply(encryption):
     options = [
         (0x00, bytes(VERSION) + b"\x00\x00"),   # VERSION + sub-build
-        (0x01, b"\x02"),                         # ENCRYPTION: not supported
+        (0x01, bytes([encryption])),
         (0x02, b"\x00"),                         # INSTOPT
         (0x03, b""),                             # THREADID
         (0x04, b"\x00"),                         # MARS off
@@ -57,14 +97,14 @@ class Login7:
         self.database = field(8)
 
 
-def accepted(out, database, old, packet_size, collation_bytes):
+def accepted(out, database, old, packet_size, collation_bytes, tds_version):
     """The reply FreeTDS accepts, in the order a real server sends it."""
     out.envchange(1, database, old)
     out.message(5701, 0, 2, "Changed database context to '%s'." % database)
     out.envchange(7, collation_bytes, b"")
     out.envchange(2, "us_english", "")
     out.message(5703, 0, 1, "Changed language setting to us_english.")
-    out.loginack("Microsoft SQL Server", VERSION)
+    out.loginack("Microsoft SQL Server", VERSION, tds_version)
     out.envchange(4, str(packet_size), str(packet_size))
     out.done(token=wire.TOK_DONE)
     out.finish_batch()

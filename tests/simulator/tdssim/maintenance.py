@@ -8,8 +8,9 @@ from .catalog import fold
 from .lexer import SqlError
 from .sqltypes import INT, SMALLINT
 from .views import Column
+from .wire import CMD_SELECT
 
-SHRINK_COLUMNS = [Column("DbId", SMALLINT), Column("FileId", SMALLINT),
+SHRINK_COLUMNS = [Column("DbId", SMALLINT), Column("FileId", INT),
                   Column("CurrentSize", INT), Column("MinimumSize", INT),
                   Column("UsedPages", INT), Column("EstimatedPages", INT)]
 
@@ -125,10 +126,11 @@ def do_shrinkfile(session, stmt, out):
         session.cat.resize_on_disk(f)
     out.colmetadata(SHRINK_COLUMNS)
     out.row(SHRINK_COLUMNS, [db.id, f.file_id, f.size, f.min_size, f.used, f.used])
+    out.done(cmd=CMD_SELECT, count=1)   # the result set ends before DBCC's closing message
     if not stmt.quiet:
         out.message(2528, 10, 1, "DBCC execution completed. If DBCC printed error messages, "
                     "contact your system administrator.")
-    out.done(count=1)
+    out.done()
 
 
 def do_checkpoint(session, stmt, out):

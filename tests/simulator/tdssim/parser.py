@@ -3,7 +3,7 @@
 A batch is parsed whole before anything runs, as SQL Server compiles a batch
 first: one syntax error means no statement of the batch executes.
 """
-from .lexer import syntax_error, tokenize
+from .lexer import line_of, syntax_error, tokenize
 
 RESERVED = set("""ADD ALL ALTER AND ANY AS ASC BACKUP BEGIN BETWEEN BREAK BROWSE BULK BY CASCADE
 CASE CHECK CHECKPOINT CLOSE CLUSTERED COLLATE COLUMN COMMIT COMPUTE CONSTRAINT CONTINUE CONVERT
@@ -35,6 +35,7 @@ class Node:
 
 class Parser:
     def __init__(self, sql):
+        self.sql = sql
         self.toks = tokenize(sql)
         self.i = 0
 
@@ -52,7 +53,9 @@ class Parser:
         t = self.tok
         if t.kind == "eof":  # SQL Server names the last token it saw
             t = self.toks[self.i - 1] if self.i else t
-        raise syntax_error(t.value if t.kind in ("string", "qident") else t.text)
+        e = syntax_error(t.value if t.kind in ("string", "qident") else t.text)
+        e.line = line_of(self.sql, t.pos)
+        raise e
 
     def op(self, text):
         if self.tok.kind == "op" and self.tok.value == text:
@@ -89,7 +92,9 @@ class Parser:
                 pass
             if self.tok.kind == "eof":
                 return stmts
+            start = self.tok.pos
             stmts.append(self.statement(first=not stmts))
+            stmts[-1].line = line_of(self.sql, start)   # where its errors are reported
 
     def statement(self, first):
         t = self.tok
@@ -99,7 +104,8 @@ class Parser:
                    "DBCC": self.dbcc, "SET": self.set_option, "WAITFOR": self.waitfor,
                    "PRINT": self.print_, "EXEC": self.exec_call, "EXECUTE": self.exec_call,
                    "CHECKPOINT": self.checkpoint, "BACKUP": self.backup, "DROP": self.drop,
-                   "BEGIN": self.begin_tran, "COMMIT": self.end_tran, "ROLLBACK": self.end_tran}
+                   "BEGIN": self.begin_tran, "COMMIT": self.end_tran, "ROLLBACK": self.end_tran,
+                   "IF": self.if_}
         name = t.value.upper() if t.kind == "ident" else None
         if name not in handler:
             self.fail()
@@ -265,6 +271,21 @@ class Parser:
         while self.op(","):
             names.append(self.ident())
         return Node("drop", names=names, if_exists=if_exists)
+
+    def if_(self):
+        """IF condition statement [ELSE statement], as drivers send around COMMIT."""
+        self.advance()
+        cond = self.expr()
+        branches = []
+        for _ in range(2):
+            start = self.tok.pos
+            branches.append(self.statement(first=False))
+            branches[-1].line = line_of(self.sql, start)
+            if branches[-1].kind == "waitfor":   # a wait runs only at the top of a batch here
+                self.fail()
+            if not self.word("ELSE"):
+                break
+        return Node("if", cond=cond, then=branches[0], otherwise=branches[1:])
 
     def _transaction_name(self):
         t = self.tok

@@ -39,8 +39,8 @@ class Call:
 
 
 def parse_rpc(payload):
+    """The calls of an RPC request, after its ALL_HEADERS."""
     rd = Reader(payload)
-    rd.take(rd.u32() - 4)  # ALL_HEADERS
     calls = []
     while not rd.done():
         n = rd.u16()

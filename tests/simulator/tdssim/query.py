@@ -50,7 +50,7 @@ def type_of(node, scope):
             return FloatType(8)
         if v is None or isinstance(v, int):
             return INT if v is None or -2**31 <= v < 2**31 else BIGINT
-        return NVarChar(len(v) or 1) if node.unicode else VarChar(len(v) or 1)
+        return NVarChar(len(v) or 1) if node.unicode else VarChar.holding(v)
     if k == "col":
         return scope.column(node.parts).type
     if k == "var":

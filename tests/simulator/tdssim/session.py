@@ -1,14 +1,19 @@
-"""One client connection: PRELOGIN, LOGIN7, then requests until the client
-leaves. Applies the faults in force for each request and writes the
+"""One client connection: PRELOGIN (and TLS), LOGIN7, then requests until the
+client leaves. Applies the faults in force for each request and writes the
 statement log. While a request waits, the socket is still read so that an
-ATTENTION is answered at once with DONE and the attention bit. The state file
-is brought up to date before every reply, so a client that has its answer
-can read the state that answer left behind."""
+ATTENTION ends it at once: the request's reply so far, then DONE with the
+attention bit as a message of its own. The state file is brought up to date
+before every reply, so a client that has its answer can read the state that
+answer left behind."""
 import itertools
+import struct
 import threading
 import time
 
-from . import access, engine, login, procs, wire
+from . import access, engine, login, procs, tls, wire
+
+TM_NAMES = {0: "GET_DTC_ADDRESS", 1: "PROPAGATE_XACT", 5: "BEGIN_XACT", 6: "PROMOTE_XACT",
+            7: "COMMIT_XACT", 8: "ROLLBACK_XACT", 9: "SAVE_XACT"}
 
 
 class Session:
@@ -34,6 +39,10 @@ class Session:
         self._handles = itertools.count(1)
         self._cursor_handles = itertools.count(180150001)
         self.requests = 0
+        self.tds = 0x74           # the rules of the negotiated TDS version
+        self.encryption = "off"   # off | login | all
+        self.descriptor = bytes(8)   # the open transaction's, sent in ENVCHANGE 8/9/10
+        self._descriptors = itertools.count(1)
 
     # -- used by the engine and the procedures
     def current_db(self):
@@ -50,6 +59,23 @@ class Session:
 
     def new_cursor_handle(self):
         return next(self._cursor_handles)
+
+    def tokens(self, in_proc=False):
+        return wire.Tokens(self.cat.server_name, in_proc=in_proc, tds=self.tds)
+
+    def begin_transaction(self, out):
+        """One level more; the outermost one tells the client its descriptor."""
+        self.trancount += 1
+        if self.trancount == 1:
+            self.descriptor = struct.pack("<Q", next(self._descriptors) * 0x10000 + self.spid)
+            out.transaction(8, self.descriptor)
+
+    def end_transaction(self, out, commit):
+        """COMMIT ends one level, ROLLBACK all; the end is told with ENVCHANGE 9 or 10."""
+        self.trancount = self.trancount - 1 if commit else 0
+        if not self.trancount:
+            out.transaction(9 if commit else 10, self.descriptor)
+            self.descriptor = bytes(8)
 
     def wait(self, seconds):
         """Sleeps while watching for ATTENTION; True when cancelled."""
@@ -70,8 +96,18 @@ class Session:
                 return
             ptype, _, payload = self.io.read_message()
             if ptype == wire.PKT_PRELOGIN:
-                self.io.send(login.prelogin_reply())
+                answer, self.encryption = login.negotiate_encryption(
+                    payload, self.cat.force_encryption)
+                self.io.send(login.prelogin_reply(answer))
+                if self.encryption is None:   # a forcing server ends a client without TLS
+                    return
+                if self.encryption != "off":
+                    self.io.start_tls(tls.Channel())
                 ptype, _, payload = self.io.read_message()
+                if self.encryption == "login":   # the login reply and the rest travel in clear
+                    self.io.tls = None
+            elif self.cat.force_encryption:
+                return
             if ptype != wire.PKT_LOGIN7 or not self._login(payload):
                 return
             with self.cat.lock:
@@ -97,7 +133,8 @@ class Session:
 
     def _login(self, payload):
         req = login.Login7(payload)
-        out = wire.Tokens(self.cat.server_name)
+        version, self.tds = login.answer_version(req.tds_version)
+        out = self.tokens()
         faults = self.server.faults.current()
         with self.cat.lock:
             self.cat.apply_offline(faults.offline)
@@ -115,26 +152,40 @@ class Session:
                 self.login = acct
                 self.db_id = self.login_db = db.id
                 self.io.packet_size = min(max(req.packet_size or 4096, 512), 32767)
-                login.accepted(out, db.name, "master", self.io.packet_size, login.collation_bytes())
+                login.accepted(out, db.name, "master", self.io.packet_size, login.collation_bytes(),
+                               version)
         self.server.log.write(conn=self.spid, login=req.user, database=name, kind="login",
                               rpc=None, text=None, host=req.host, app=req.app,
-                              errors=out.errors, infos=out.infos)
+                              errors=out.errors, infos=out.infos,
+                              tds_version=login.TDS_NAMES[self.tds], encryption=self.encryption)
         self.server.state.publish()
         self.io.send(out.bytes())
         return ok
 
-    def _attention_ack(self):
-        self.server.state.publish()
-        out = wire.Tokens()
-        out.done(wire.DONE_ATTN, token=wire.TOK_DONE)
+    def _single_done(self, status):
+        out = self.tokens()
+        out.done(status, token=wire.TOK_DONE)
         out.finish_batch()
         self.io.send(out.bytes())
+
+    def _cancelled(self, reply, out=None, call=None):
+        """The cancelled request's reply, ended where it stopped, then the acknowledgement."""
+        self.server.state.publish()
+        out = out or self.tokens()
+        out.done(token=wire.TOK_DONEPROC if call is not None else wire.TOK_DONE)
+        out.finish_batch()
+        self.io.send(bytes(reply) + out.bytes())
+        self._single_done(wire.DONE_ATTN)
 
     def _request(self, ptype, status, payload):
         faults = self.server.faults.current()
         if ptype == wire.PKT_ATTENTION:
-            if not faults.hang:
-                self._attention_ack()   # nothing was running: still acknowledged
+            if not faults.hang:   # nothing was running: still acknowledged
+                self.server.state.publish()
+                self._single_done(wire.DONE_ATTN)
+            return
+        if status & wire.STATUS_IGNORE:   # the client gave up sending it
+            self._single_done(wire.DONE_ERROR)
             return
         self.requests += 1
         with self.cat.lock:
@@ -142,12 +193,16 @@ class Session:
             if status & wire.STATUS_RESET:   # also rolls back an open transaction
                 self.db_id = self.login_db if self.cat.by_id(self.login_db) else 1
                 self.nocount, self.trancount, self.implicit_transactions = False, 0, False
+                self.descriptor = bytes(8)
+        # ALL_HEADERS (the transaction descriptor among them) lead a request from 7.2 on.
+        skip = int.from_bytes(payload[:4], "little") if self.tds >= 0x72 else 0
         if ptype == wire.PKT_BATCH:
-            skip = int.from_bytes(payload[:4], "little")
             items = [("batch", None, payload[skip:].decode("utf-16-le", errors="replace"), None)]
         elif ptype == wire.PKT_RPC:
-            calls = procs.parse_rpc(payload)
+            calls = procs.parse_rpc(payload[skip:])
             items = [("rpc", c.name, self._call_text(c), c) for c in calls]
+        elif ptype == wire.PKT_TRANSACTION:
+            items = [("transaction", None, None, payload[skip:])]
         else:
             raise wire.Closed("unexpected packet type %d" % ptype)
         text = "\n".join(i[2] or "" for i in items)
@@ -167,12 +222,16 @@ class Session:
         delay = faults.delay_for(text)
         if delay and self.wait(delay):
             log_all(cancelled=True)
-            self._attention_ack()
+            self._cancelled(b"", call=items[0][3] if ptype == wire.PKT_RPC else None)
             return
         reply = bytearray()
         for kind, rpc, stmt, call in items:
             db_name = self.current_db().name
-            out = wire.Tokens(self.cat.server_name, in_proc=call is not None)
+            if kind == "transaction":
+                stmt, call = self._transaction_request(call, reply), None
+                self._log(kind=kind, rpc=None, text=stmt, params=None, database=db_name)
+                continue
+            out = self.tokens(in_proc=call is not None)
             cancelled = False
             try:
                 if call is None:
@@ -184,12 +243,39 @@ class Session:
                 cancelled = True
             self._log(kind=kind, rpc=rpc, text=stmt, params=_params(call), database=db_name,
                       rows=out.rows, errors=out.errors, infos=out.infos, cancelled=cancelled)
-            if cancelled:   # what the statement had produced is discarded with it
-                self._attention_ack()
+            if cancelled:
+                self._cancelled(reply, out, call)
                 return
             reply += out.bytes()
         self.server.state.publish()
         self.io.send(bytes(reply))
+
+    def _transaction_request(self, body, reply):
+        """A transaction manager request: BEGIN, COMMIT or ROLLBACK (optionally beginning the
+        next), SAVE. Returns its name for the statement log."""
+        kind = int.from_bytes(body[:2], "little")
+        name = TM_NAMES.get(kind, str(kind))
+        out = self.tokens()
+        with self.cat.lock:
+            if kind == 5:
+                self.begin_transaction(out)
+            elif kind in (7, 8) and not self.trancount:
+                out.message(3902 if kind == 7 else 3903, 16, 1, "The %s TRANSACTION request has "
+                            "no corresponding BEGIN TRANSACTION." % (
+                                "COMMIT" if kind == 7 else "ROLLBACK"))
+            elif kind in (7, 8):
+                self.end_transaction(out, commit=kind == 7)
+                rest = body[2:]   # the name (B_USVARCHAR), then fBeginXact
+                begin_at = 1 + 2 * rest[0] if rest else len(rest)
+                if begin_at < len(rest) and rest[begin_at]:
+                    self.begin_transaction(out)
+            elif kind != 9:   # the distributed ones: no MSDTC here
+                out.message(8501, 16, 1, "MSDTC on server '%s' is unavailable."
+                            % self.cat.server_name)
+        out.done(wire.DONE_ERROR if out.errors else 0)
+        out.finish_batch()
+        reply += out.bytes()
+        return name
 
     def _call_text(self, call):
         if call.name.lower() == "sp_execute":
@@ -199,7 +285,7 @@ class Session:
 
 
 def _params(call):
-    if call is None:
+    if not isinstance(call, procs.Call):
         return None
     return [p.value for p in call.params]
 

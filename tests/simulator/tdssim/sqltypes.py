@@ -72,7 +72,12 @@ class NVarChar:
 
 
 class VarChar:
-    """A non-Unicode string: text outside the code page becomes '?' as on a server."""
+    """A non-Unicode string: text outside the code page becomes '?' as on a server.
+    Its length counts bytes of the collation's code page (two for a Chinese character)."""
+
+    @classmethod
+    def holding(cls, text):
+        return cls(len(str(text or "").encode(COLLATION[1], errors="replace")) or 1)
 
     def __init__(self, length):
         self.length = max(1, min(int(length), 8000))
@@ -209,7 +214,7 @@ def _result_type(tdstype, size, value):
     if tdstype in (0x3B, 0x3E, 0x6D):
         return FloatType(8)
     if tdstype in (0xA7, 0xAF, 0x23):
-        return VarChar(len(value or "") or 1)
+        return VarChar.holding(value)
     return NVarChar(len(str(value)) if value is not None else 1)
 
 

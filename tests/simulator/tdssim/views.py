@@ -1,4 +1,4 @@
-"""Catalogue views over the model: sysdatabases, sys.databases,
+"""Catalogue views over the model: sysdatabases, sysfiles, sys.databases,
 sys.master_files and sys.database_files, with the column names and types the
 real views have (a subset of their columns)."""
 from .catalog import MODELS, STATES, fold
@@ -21,6 +21,11 @@ SYSDATABASES = [Column("name", SYSNAME, True), Column("dbid", SMALLINT, True),
                 Column("status2", INT, True), Column("crdate", DATETIME),
                 Column("category", INT, True), Column("cmptlevel", TINYINT),
                 Column("filename", PATH260, True), Column("version", SMALLINT, True)]
+
+SYSFILES = [Column("fileid", SMALLINT, True), Column("groupid", SMALLINT, True),
+            Column("size", INT), Column("maxsize", INT), Column("growth", INT),
+            Column("status", INT, True), Column("perf", INT, True), Column("name", SYSNAME),
+            Column("filename", PATH260, True)]
 
 DATABASES = [Column("name", SYSNAME), Column("database_id", INT),
              Column("create_date", DATETIME), Column("compatibility_level", TINYINT),
@@ -50,6 +55,13 @@ def _sysdatabases_row(cat, db):
             "status2": 1090520064, "crdate": db.create_date, "category": 0,
             "cmptlevel": db.compatibility_level,
             "filename": cat.physical_name(db.primary_file()), "version": 904}
+
+
+def _sysfiles_row(cat, f):
+    # status: 0x2 a disk file, 0x40 a log file
+    return {"fileid": f.file_id, "groupid": 0 if f.is_log else 1, "size": f.size,
+            "maxsize": f.max_size, "growth": f.growth, "status": 0x2 | (0x40 if f.is_log else 0),
+            "perf": 0, "name": f.name, "filename": cat.physical_name(f)}
 
 
 def _databases_row(cat, db):
@@ -115,6 +127,9 @@ def resolve(parts, cat, session):
     if obj == "sysdatabases" and schema in ("", "dbo", "sys"):
         return View(["sys", "sysdatabases"], SYSDATABASES,
                     lambda dbs: [_sysdatabases_row(cat, d) for d in dbs], "dbid")
+    if obj == "sysfiles" and schema in ("", "dbo", "sys"):   # the database's own files
+        return View(["sys", "sysfiles"], SYSFILES,
+                    lambda dbs: [_sysfiles_row(cat, f) for f in target.files])
     if schema != "sys":
         raise invalid
     if obj == "databases":

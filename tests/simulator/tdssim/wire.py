@@ -1,10 +1,13 @@
-"""TDS 7.4 framing and token encoding: the bytes the server puts on the wire.
+"""TDS 7.1 to 7.4 framing and token encoding: the bytes the server puts on the wire.
 
 Everything here is byte layout only; what to say is decided by the session and
 the engine. Integers are little-endian unless the packet header says otherwise.
+Before 7.2 a DONE's row count has 4 bytes, a column's user type and a message's
+line number 2.
 """
 import select
 import socket
+import ssl
 import struct
 
 # Packet types
@@ -12,6 +15,7 @@ PKT_BATCH = 1
 PKT_RPC = 3
 PKT_REPLY = 4
 PKT_ATTENTION = 6
+PKT_TRANSACTION = 14
 PKT_LOGIN7 = 16
 PKT_PRELOGIN = 18
 
@@ -61,6 +65,7 @@ class PacketIO:
         self.spid = 0
         self._buf = b""
         self.pending = []  # packets read while polling, kept for read_message
+        self.tls = None    # a tls.Channel while the connection is encrypted
 
     def _fill(self, n, timeout=None):
         while len(self._buf) < n:
@@ -74,7 +79,7 @@ class PacketIO:
                 raise Closed(str(e))
             if not chunk:
                 raise Closed("peer closed")
-            self._buf += chunk
+            self._buf += self.tls.decrypt(chunk) if self.tls else chunk
         return True
 
     def read_packet(self, timeout=None):
@@ -101,11 +106,8 @@ class PacketIO:
             if first is None:
                 first = (ptype, status)
             parts.append(payload)
-            if status & STATUS_EOM:
-                if status & STATUS_IGNORE:
-                    parts, first = [], None
-                    continue
-                return first[0], first[1], b"".join(parts)
+            if status & STATUS_EOM:   # IGNORE counts on the last packet
+                return first[0], first[1] | (status & STATUS_IGNORE), b"".join(parts)
 
     def poll_attention(self, timeout):
         """Waits up to timeout seconds; True when the client sent ATTENTION."""
@@ -126,10 +128,27 @@ class PacketIO:
             status = STATUS_EOM if i == len(chunks) - 1 else 0
             out.append(struct.pack(">BBHHBB", ptype, status, len(chunk) + 8,
                                    self.spid, (i + 1) % 256, 0) + chunk)
+        data = b"".join(out)
         try:
-            self.sock.sendall(b"".join(out))
+            self.sock.sendall(self.tls.encrypt(data) if self.tls else data)
         except OSError as e:
             raise Closed(str(e))
+
+    def start_tls(self, channel):
+        """Runs the handshake carried in PRELOGIN packets; then everything is encrypted."""
+        while True:
+            ptype, _, payload = self.read_packet()
+            if ptype != PKT_PRELOGIN:
+                raise Closed("packet type %d during the TLS handshake" % ptype)
+            try:
+                done, back = channel.handshake(payload)
+            except ssl.SSLError as e:   # a client that cannot agree is dropped
+                raise Closed("TLS handshake failed: %s" % e)
+            if back:
+                self.send(back, PKT_PRELOGIN)
+            if done:
+                self.tls = channel
+                return
 
     def close(self):
         try:
@@ -157,8 +176,9 @@ def us_varchar(text):
 class Tokens:
     """Accumulates the token stream of one reply."""
 
-    def __init__(self, server_name="", in_proc=False):
+    def __init__(self, server_name="", in_proc=False, tds=0x74):
         self.buf = bytearray()
+        self.tds = tds          # the negotiated version's major and minor, 0x71 .. 0x74
         self.server_name = server_name
         self.in_proc = in_proc
         self.last_done = None   # offset of the status field of the last DONE
@@ -174,7 +194,7 @@ class Tokens:
         (self.errors if cls > 10 else self.infos).append(number)
         body = (struct.pack("<iBB", number, state, cls) + us_varchar(text)
                 + b_varchar(self.server_name) + b_varchar(proc)
-                + struct.pack("<i", line))
+                + struct.pack("<i" if self.tds >= 0x72 else "<H", line))
         self.buf += struct.pack("<BH", tok, len(body)) + body
 
     def envchange(self, kind, new, old):
@@ -184,8 +204,16 @@ class Tokens:
             body = bytes([kind]) + b_varchar(new) + b_varchar(old)
         self.buf += struct.pack("<BH", TOK_ENVCHANGE, len(body)) + body
 
-    def loginack(self, prog_name, version):
-        body = (bytes([1]) + bytes([0x74, 0x00, 0x00, 0x04]) + b_varchar(prog_name)
+    def transaction(self, kind, descriptor):
+        """ENVCHANGE 8 (begun: the new descriptor), 9 or 10 (ended: the old one); 7.2 on."""
+        if self.tds < 0x72:
+            return
+        new, old = (descriptor, b"") if kind == 8 else (b"", descriptor)
+        body = bytes([kind, len(new)]) + new + bytes([len(old)]) + old
+        self.buf += struct.pack("<BH", TOK_ENVCHANGE, len(body)) + body
+
+    def loginack(self, prog_name, version, tds_version):
+        body = (bytes([1]) + struct.pack(">I", tds_version) + b_varchar(prog_name)
                 + bytes(version))
         self.buf += struct.pack("<BH", TOK_LOGINACK, len(body)) + body
 
@@ -198,7 +226,8 @@ class Tokens:
         if token != TOK_DONEPROC:
             status |= DONE_MORE
         self.last_done = len(self.buf) + 1
-        self.buf += struct.pack("<BHHQ", token, status, cmd, count or 0)
+        self.buf += struct.pack("<BHHQ" if self.tds >= 0x72 else "<BHHI", token, status, cmd,
+                                count or 0)
 
     def finish_batch(self):
         """The final DONE of a batch must not announce more results."""
@@ -214,8 +243,11 @@ class Tokens:
         out = bytearray(struct.pack("<BH", TOK_COLMETADATA, len(columns)))
         for col in columns:
             flags = 0x0001 if col.nullable else 0
-            out += struct.pack("<IH", 0, flags) + col.type.info() + b_varchar(col.name)
+            out += self._usertype() + struct.pack("<H", flags) + col.type.info() + b_varchar(col.name)
         self.buf += out
+
+    def _usertype(self):
+        return bytes(4 if self.tds >= 0x72 else 2)
 
     def no_metadata(self):
         self.buf += bytes([TOK_COLMETADATA, 0xFF, 0xFF])
@@ -242,7 +274,7 @@ class Tokens:
 
     def returnvalue(self, ordinal, name, sqltype, value):
         self.buf += (struct.pack("<BH", TOK_RETURNVALUE, ordinal) + b_varchar(name)
-                     + bytes([0x01]) + struct.pack("<IH", 0, 0x0001)
+                     + bytes([0x01]) + self._usertype() + struct.pack("<H", 0x0001)
                      + sqltype.info() + sqltype.value(value))
 
     def bytes(self):
