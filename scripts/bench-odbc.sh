@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Benchmark of the database object against the bare ODBC driver on the simulator: connect/close
-# cycles and a 1000-row static-cursor walk, with the ratio of the two.
+# cycles and the walk of a 1000-row result, with the ratio of the two.
 #   scripts/bench-odbc.sh [connect-cycles] [walks]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -46,10 +46,6 @@ void ReadProperties(Database& db) {
   if (InfoText(db.dbc, SQL_DATA_SOURCE_READ_ONLY) == "Y") db.updatable = false;
   const Text quote = InfoText(db.dbc, SQL_IDENTIFIER_QUOTE_CHAR);
   db.quote = (quote.size() == 1) ? quote[0] : ' ';
-  SQLUINTEGER scroll = 0;
-  if (InfoValue(db.dbc, SQL_SCROLL_OPTIONS, &scroll, sizeof(scroll))) {
-    db.staticCursors = (scroll & SQL_SO_STATIC) != 0;
-  }
 }
 
 // Reads every row of every result so that the connection is free for the next statement,
@@ -83,11 +79,6 @@ Database::~Database() {
   // Unchecked: the connection is going away, so a failure has no one left to be reported to.
   if (connected) (void)SQLDisconnect(dbc);
   ReleaseConnectionHandle(dbc);
-}
-
-Table::~Table() {
-  // Unchecked: a statement that cannot be freed cannot be freed again either.
-  if (stmt != SQL_NULL_HSTMT) (void)SQLFreeStmt(stmt, SQL_DROP);
 }
 
 Table* Database::Find(TableHandle handle) {
@@ -204,43 +195,38 @@ bool ExecuteSql(Database* db, std::string_view sql, const SqlParam* params, int 
 
   std::vector<std::u16string> texts;
   std::vector<SQLLEN> indicators;
-  if (params == nullptr || count <= 0) {
-    // Run as a plain batch: a USE or SET then lasts for the session, where a prepared
-    // statement would run inside a server-side call that undoes it on return.
-    if (!calls.Run([&] { return SQLExecDirectW(stmt, WideArg(sqlText), SQL_NTS); }, Expect::Done)) {
-      return fail();
+  texts.reserve(static_cast<std::size_t>(std::max(count, 0)));
+  indicators.reserve(static_cast<std::size_t>(std::max(count, 0)));
+  static const unsigned char kNoBytes = 0;
+  // Binding is unchecked: a parameter that did not bind fails the execution (07002), whose
+  // diagnostics are then the ones recorded.
+  for (int i = 0; params != nullptr && i < count; ++i) {
+    const SqlParam& p = params[i];
+    const auto number = static_cast<SQLUSMALLINT>(i + 1);
+    if (p.length < 0) {
+      texts.push_back(Wide(p.data != nullptr ? static_cast<const char*>(p.data) : ""));
+      std::u16string& w = texts.back();
+      indicators.push_back(SQL_NTS);
+      const SQLULEN units = std::max<SQLULEN>(w.size(), 1);
+      (void)SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WLONGVARCHAR, units, 0,
+                             WideArg(w), static_cast<SQLLEN>((w.size() + 1) * sizeof(SQLWCHAR)),
+                             &indicators.back());
+    } else {
+      indicators.push_back(static_cast<SQLLEN>(p.length));
+      void* data = const_cast<void*>(p.data != nullptr && p.length > 0 ? p.data : &kNoBytes);
+      (void)SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_LONGVARBINARY,
+                             std::max<SQLULEN>(static_cast<SQLULEN>(p.length), 1), 0, data,
+                             static_cast<SQLLEN>(p.length), &indicators.back());
     }
-    if (calls.rc() == SQL_SUCCESS_WITH_INFO) {
-      db->lastStatementMessages = ReadDiagnostics(SQL_HANDLE_STMT, stmt).natives;
-    }
-  } else {
-    if (!calls.Run([&] { return SQLPrepareW(stmt, WideArg(sqlText), SQL_NTS); }, Expect::Done))
-      return fail();
-    texts.reserve(static_cast<std::size_t>(count));
-    indicators.reserve(static_cast<std::size_t>(count));
-    static const unsigned char kNoBytes = 0;
-    // Binding is unchecked: a parameter that did not bind fails SQLExecute (07002), whose
-    // diagnostics are then the ones recorded.
-    for (int i = 0; i < count; ++i) {
-      const SqlParam& p = params[i];
-      const auto number = static_cast<SQLUSMALLINT>(i + 1);
-      if (p.length < 0) {
-        texts.push_back(Wide(p.data != nullptr ? static_cast<const char*>(p.data) : ""));
-        std::u16string& w = texts.back();
-        indicators.push_back(SQL_NTS);
-        const SQLULEN units = std::max<SQLULEN>(w.size(), 1);
-        (void)SQLBindParameter(
-            stmt, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WLONGVARCHAR, units, 0, WideArg(w),
-            static_cast<SQLLEN>((w.size() + 1) * sizeof(SQLWCHAR)), &indicators.back());
-      } else {
-        indicators.push_back(static_cast<SQLLEN>(p.length));
-        void* data = const_cast<void*>(p.data != nullptr && p.length > 0 ? p.data : &kNoBytes);
-        (void)SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_LONGVARBINARY,
-                               std::max<SQLULEN>(static_cast<SQLULEN>(p.length), 1), 0, data,
-                               static_cast<SQLLEN>(p.length), &indicators.back());
-      }
-    }
-    if (!calls.Run([&] { return SQLExecute(stmt); }, Expect::Done)) return fail();
+  }
+  // Executed directly, in one request: without parameters as a plain batch, so that a USE or
+  // SET lasts for the session; with them the driver sends a server-side call (sp_executesql),
+  // whose database change ends with it.
+  if (!calls.Run([&] { return SQLExecDirectW(stmt, WideArg(sqlText), SQL_NTS); }, Expect::Done)) {
+    return fail();
+  }
+  if (calls.rc() == SQL_SUCCESS_WITH_INFO) {
+    db->lastStatementMessages = ReadDiagnostics(SQL_HANDLE_STMT, stmt).natives;
   }
   DrainResults(stmt, db->lastStatementMessages);
   // Unchecked: the statement has run; one that cannot be freed cannot be freed again either.

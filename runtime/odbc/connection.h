@@ -1,8 +1,8 @@
 // The connection layer of the database object: a small table of named entry points over the
-// ODBC driver manager. A Database is one connection with up to 30 open result tables (their
-// entry points are in runtime/odbc/table.h); every entry point takes it first and answers with
-// its failure value when it is missing. Texts are GBK; the layer speaks UTF-16 to the driver so
-// that the locale never changes them.
+// ODBC driver manager. A Database is one connection with up to 30 open result tables, each a
+// copy of its result read whole on opening (their entry points are in runtime/odbc/table.h);
+// every entry point takes it first and answers with its failure value when it is missing. Texts
+// are GBK; the layer speaks UTF-16 to the driver so that the locale never changes them.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,10 @@ inline constexpr int kLoginTimeoutSeconds = 15;
 inline constexpr int kQueryTimeoutSeconds = 15;
 // Each text copy of a row keeps at most this many bytes, terminator included.
 inline constexpr std::size_t kTextCopyBytes = 512;
+// A result is read whole when its table is opened; one whose copy would take more memory than
+// this fails to open. It holds a long value at its own bound of 64 MiB with room to spare.
+inline constexpr std::size_t kMaxResultBytes = std::size_t{128} << 20;
+inline constexpr const char* kResultTooLargeMessage = "the result is larger than a table may hold";
 // The failure recorded when memory ran out inside a call; the call then gives its failure value.
 inline constexpr const char* kOutOfMemoryMessage = "out of memory";
 
@@ -73,5 +77,7 @@ const std::vector<std::int32_t>& LastStatementMessages(const Database* db);
 
 // Tests shorten the waits here; 0 restores the production values of 15 s.
 void SetTimeoutsForTesting(int loginSeconds, int querySeconds);
+// Tests lower the memory bound of a result here; 0 restores kMaxResultBytes.
+void SetResultLimitForTesting(std::size_t bytes);
 
 }  // namespace tw::odbc

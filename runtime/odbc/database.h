@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "runtime/odbc/connection.h"
@@ -119,9 +120,12 @@ inline bool Taken(SQLRETURN rc, SQLLEN indicator) {
 
 // Byte data of a column: `whole` reads on until the value is complete, else one piece of `size`
 // bytes is taken. False when the first call gives no value (NULL, empty or an error).
-bool ReadBytesInPieces(const GetDataCall& get, bool whole, std::size_t size, Bytes* out);
+// No value grows past `cap` bytes (at most kMaxLongValueBytes).
+bool ReadBytesInPieces(const GetDataCall& get, bool whole, std::size_t size, Bytes* out,
+                       std::size_t cap = kMaxLongValueBytes);
 // Wide text of a column in pieces of `units` UTF-16 units (terminator included), the same way.
-bool ReadWideInPieces(const GetDataCall& get, bool whole, std::size_t units, std::u16string* out);
+bool ReadWideInPieces(const GetDataCall& get, bool whole, std::size_t units, std::u16string* out,
+                      std::size_t cap = kMaxLongValueBytes);
 
 // Number of UTF-16 units a wide read delivered into a buffer of `units` (terminator included).
 inline std::size_t UnitsDelivered(SQLLEN indicator, std::size_t units) {
@@ -131,6 +135,23 @@ inline std::size_t UnitsDelivered(SQLLEN indicator, std::size_t units) {
 
 int LoginTimeoutSeconds();
 int QueryTimeoutSeconds();
+// The most memory the copy of one result may take (kMaxResultBytes unless a test lowered it).
+std::size_t ResultLimitBytes();
+
+// How a column's field is read from the driver, once per row, and made into a field value.
+enum class Reading : std::uint8_t {
+  None,  // neither a fetch type nor a text copy: the column reads as an empty text
+  Bit,   // the fixed types, read as their C type
+  Byte,
+  Short,
+  Int,
+  Float,
+  Double,
+  DateTime,
+  CopyText,  // the text copy: at most 511 GBK bytes of the value
+  Text,      // character data wider than a copy: display width - 1 bytes, long text whole
+  Bytes,     // byte data: a column of known size in one piece, long data whole
+};
 
 struct Column {
   Text name;
@@ -139,31 +160,37 @@ struct Column {
   SQLSMALLINT digits = 0;
   SQLSMALLINT nullable = 0;
   std::int64_t displayWidth = 0;
-  int copy = -1;  // index into Table::copies, -1 when the column has no text copy
+  Reading reading = Reading::None;
 };
 
-// A column bound as wide text so that every fetch refreshes it.
-struct TextCopy {
-  static constexpr std::size_t kUnits = kTextCopyBytes;  // enough for 511 GBK bytes
-  std::array<SQLWCHAR, kUnits> buffer{};
-  SQLLEN indicator = SQL_NULL_DATA;
-};
+// One field of a row as the driver delivered it: nothing (NULL, empty or unreadable), an
+// integer (the fixed integer types and bit), a real (float types and date-times as day counts),
+// wide text or byte data. Texts stay UTF-16 until a read makes the GBK value, so that the cuts
+// to the display width and to the copy's 511 bytes fall between characters as they always did.
+using Cell = std::variant<std::monostate, std::int64_t, double, std::u16string, Bytes>;
 
+// A result read whole when it was opened: its columns and every row's fields, row after row.
+// The statement that produced it is gone by then, so the connection is free for the next one.
 struct Table {
   TableHandle handle = 0;
-  SQLHSTMT stmt = SQL_NULL_HSTMT;
   std::vector<Column> columns;
-  std::vector<std::unique_ptr<TextCopy>> copies;
-  long row = 0;
+  std::vector<Cell> cells;  // rowCount * columns.size(), row by row
+  long row = 0;             // the current row, from 1
   long rowCount = 0;
   bool atBeginning = true;
   bool atEnd = true;
 
-  Table() = default;
-  Table(const Table&) = delete;
-  Table& operator=(const Table&) = delete;
-  ~Table();
+  const Cell& At(long rowNumber, std::size_t column) const {
+    return cells[static_cast<std::size_t>(rowNumber - 1) * columns.size() + column];
+  }
 };
+
+// Describes the result of an executed statement into `t->columns`, with each column's reading.
+bool DescribeResult(Database& db, SQLHSTMT stmt, Table* t);
+// Reads every row of the described result into `t`, each field once, in column order. A fetch
+// that fails after the first row ends the rows without failing.
+enum class Filled : std::uint8_t { Whole, FirstFetchFailed, OverTheBound };
+Filled ReadResult(Database& db, SQLHSTMT stmt, Table* t);
 
 struct Database {
   SQLHDBC dbc = SQL_NULL_HDBC;
@@ -171,7 +198,6 @@ struct Database {
   Text connection;  // "ODBC;" + the completed connection string
   bool updatable = true;
   char quote = ' ';
-  bool staticCursors = false;
   bool setQueryTimeout = true;  // cleared once the driver refuses the option
   int queryTimeout = kQueryTimeoutSeconds;
   std::array<std::unique_ptr<Table>, kTableSlots> slots;

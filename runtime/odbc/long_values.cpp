@@ -1,5 +1,6 @@
 // Reading a column's value from the driver in pieces: byte data and wide text, read on until
-// the driver says the value is complete, but never past kMaxLongValueBytes. The length a
+// the driver says the value is complete, but never past kMaxLongValueBytes (or the room a
+// result has left). The length a
 // driver reports for the rest of a value comes from the server; it is not trusted for an
 // allocation, so a broken or hostile server cannot make the object reserve gigabytes. A piece
 // the driver does not give ends the value; like every read of a field, it records no failure.
@@ -16,8 +17,10 @@ bool IsHighSurrogate(char16_t u) {
 
 }  // namespace
 
-bool ReadBytesInPieces(const GetDataCall& get, bool whole, std::size_t size, Bytes* out) {
-  std::size_t want = whole ? 1 : std::min(size, kMaxLongValueBytes);
+bool ReadBytesInPieces(const GetDataCall& get, bool whole, std::size_t size, Bytes* out,
+                       std::size_t cap) {
+  cap = std::clamp<std::size_t>(cap, 1, kMaxLongValueBytes);
+  std::size_t want = whole ? 1 : std::min(size, cap);
   Bytes acc;
   for (bool first = true; want > 0; first = false) {
     // The piece is read straight into the value; what the driver did not fill is cut off.
@@ -38,16 +41,18 @@ bool ReadBytesInPieces(const GetDataCall& get, bool whole, std::size_t size, Byt
     if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) <= got) break;
     const std::size_t rest =
         indicator == SQL_NO_TOTAL ? 65536 : static_cast<std::size_t>(indicator) - got;
-    want = std::min(rest, kMaxLongValueBytes - acc.size());
+    want = std::min(rest, cap - acc.size());
   }
   acc.shrink_to_fit();
   *out = std::move(acc);
   return true;
 }
 
-bool ReadWideInPieces(const GetDataCall& get, bool whole, std::size_t units, std::u16string* out) {
-  units = std::clamp<std::size_t>(units, 2, kMaxLongValueBytes / sizeof(SQLWCHAR));
-  const std::size_t limit = kMaxLongValueBytes / sizeof(SQLWCHAR);
+bool ReadWideInPieces(const GetDataCall& get, bool whole, std::size_t units, std::u16string* out,
+                      std::size_t cap) {
+  const std::size_t limit =
+      std::clamp<std::size_t>(cap, 2 * sizeof(SQLWCHAR), kMaxLongValueBytes) / sizeof(SQLWCHAR);
+  units = std::clamp<std::size_t>(units, 2, limit);
   std::vector<SQLWCHAR> buf(units);
   std::u16string acc;
   for (bool first = true;; first = false) {

@@ -1,5 +1,5 @@
-// The process-wide ODBC environment with its reference count, diagnostics, wide-text helpers
-// and the timeouts of the connection layer.
+// The process-wide ODBC environment with its reference count, diagnostics, wide-text helpers,
+// and the timeouts and the result memory bound of the connection layer.
 #include <algorithm>
 #include <atomic>
 #include <mutex>
@@ -16,6 +16,7 @@ int g_envUsers = 0;
 
 std::atomic<int> g_loginOverride{0};
 std::atomic<int> g_queryOverride{0};
+std::atomic<std::size_t> g_resultLimitOverride{0};
 
 bool IsInfoState(const Text& state) {
   return state.size() >= 2 && state[0] == '0' && state[1] == '1';
@@ -178,6 +179,15 @@ int QueryTimeoutSeconds() {
 void SetTimeoutsForTesting(int loginSeconds, int querySeconds) {
   g_loginOverride = loginSeconds;
   g_queryOverride = querySeconds;
+}
+
+std::size_t ResultLimitBytes() {
+  const std::size_t v = g_resultLimitOverride.load();
+  return v > 0 ? v : kMaxResultBytes;
+}
+
+void SetResultLimitForTesting(std::size_t bytes) {
+  g_resultLimitOverride = bytes;
 }
 
 }  // namespace tw::odbc

@@ -1,5 +1,5 @@
-// The result tables of a connection: opening a query on a static cursor, moving through it,
-// reading fields of the current row by number or name, and releasing a table.
+// The result tables of a connection: opening a query, whose result is read whole at once,
+// moving through it, reading fields of the current row by number or name, and releasing a table.
 #pragma once
 
 #include <cstdint>

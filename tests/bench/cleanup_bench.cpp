@@ -1,7 +1,8 @@
 // The cleanup benchmark of tw_tool_bench: one single cleanup and one batch cleanup of the ticked
 // databases, clicked on the headless layer, against the bare driver sending the same statements
 // and logins that the simulator logged for the tool, each statement as one plain batch. What the
-// bare driver leaves out is the result-table machinery: the static cursor's own requests.
+// bare driver leaves out are requests that carry no statement (a server cursor's fetches and
+// closes, should the tool send any).
 #include <cstdio>
 #include <cstdlib>
 

@@ -1,6 +1,7 @@
 // Result tables through the 外部数据库 unit against the simulator: empty SQL, empty results,
 // the 30 table slots, reading by number and by name, the catalogue's column types with NULLs,
-// Chinese text both ways, bracket translation and the static cursor's walk.
+// Chinese text both ways, bracket translation, one request per table read whole on opening,
+// other statements while a table is open, and the memory bound of a result.
 #include <gtest/gtest.h>
 
 #include "app/database_unit.h"
@@ -71,9 +72,9 @@ TEST_F(Tables, ThirtyTablesPerConnectionThenReopen) {
   EXPECT_EQ(Open(kNames), Value::Int(0));
   EXPECT_EQ(sim.Log().size(), before);
   EXPECT_FALSE(unit.lastFailure().message.empty());
-  // Releasing one table frees its slot; its handle then names nothing.
+  // Releasing one table frees its slot, without a request; its handle then names nothing.
   EXPECT_EQ(unit.Call(kDbCloseTable, {handles[3]}), Value::Bool(true));
-  EXPECT_EQ(sim.Log().back().rpc, "sp_cursorclose");
+  EXPECT_EQ(sim.Log().size(), before);
   EXPECT_EQ(unit.Call(kDbCloseTable, {handles[3]}), Value::Bool(false));
   EXPECT_EQ(Read(handles[3], Value::Int(1)), Value::Str(""));
   const Value again = Open(kNames);
@@ -142,13 +143,15 @@ TEST_F(Tables, LogProbeWalksToTheLogFileAndThenToTheEnd) {
   EXPECT_EQ(Read(h, Value::Str("name")), Value::Str(""));
 }
 
-TEST_F(Tables, CursorWalksEveryRowInOrderFromTheFirst) {
+TEST_F(Tables, OneRequestReadsTheWholeTableWhichWalksEveryRowInOrderFromTheFirst) {
+  const std::size_t before = sim.Log().size();
   const Value h = Open(kNames);
   ASSERT_NE(h, Value::Int(0));
-  // The whole result was read once and the cursor put back on the first row.
-  int fetches = 0;
-  for (const auto& e : sim.LogOf("rpc")) fetches += e.rpc == "sp_cursorfetch" ? 1 : 0;
-  EXPECT_GE(fetches, 11);
+  // One plain batch, read to its end at once; walking the rows asks the server nothing more.
+  const auto log = sim.Log();
+  ASSERT_EQ(log.size(), before + 1);
+  EXPECT_EQ(log.back().kind, "batch");
+  EXPECT_EQ(log.back().text, kNames);
   std::vector<Text> names;
   for (int i = 0; i < 20; ++i) {
     const Text name = Read(h, Value::Int(1)).AsText();
@@ -159,6 +162,43 @@ TEST_F(Tables, CursorWalksEveryRowInOrderFromTheFirst) {
   const std::vector<Text> expected = {"master",  "tempdb",      "model", "msdb", "sales",
                                       "archive", Gbk("销售库"), "x]y",   "a[b",  "offline_db"};
   EXPECT_EQ(names, expected);
+  EXPECT_EQ(sim.Log().size(), before + 1);
+}
+
+TEST_F(Tables, OtherStatementsRunWhileATableIsOpen) {
+  const Value names = Open(kNames);
+  ASSERT_NE(names, Value::Int(0));
+  EXPECT_EQ(Read(names, Value::Int(1)), Value::Str("master"));
+  EXPECT_EQ(unit.Call(kDbExecuteSql, {Value::Str("USE sales")}), Value::Bool(true))
+      << unit.lastFailure().message;
+  const Value files = Open(FilesOf("sales"));
+  ASSERT_NE(files, Value::Int(0)) << unit.lastFailure().message;
+  EXPECT_EQ(Read(files, Value::Str("name")), Value::Str("sales"));
+  // The first table still walks on from where it stood.
+  Next(names);
+  EXPECT_EQ(Read(names, Value::Int(1)), Value::Str("tempdb"));
+}
+
+TEST_F(Tables, AResultOverTheMemoryBoundFailsToOpenAndUsesNoSlot) {
+  constexpr const char* kAllFiles = "select * from sys.master_files";
+  Value small;
+  {
+    struct Bound {
+      Bound() { odbc::SetResultLimitForTesting(4096); }
+      ~Bound() { odbc::SetResultLimitForTesting(0); }
+    } bound;
+    // Ten names fit; every column of every file does not.
+    small = Open(kNames);
+    ASSERT_NE(small, Value::Int(0)) << unit.lastFailure().message;
+    EXPECT_EQ(Open(kAllFiles), Value::Int(0));
+    EXPECT_EQ(unit.lastFailure().message, odbc::kResultTooLargeMessage);
+  }
+  // The connection is free for the same query within the usual bound, and the failure took no
+  // slot: the 30 are the small table, the files and 28 more.
+  ASSERT_NE(Open(kAllFiles), Value::Int(0)) << unit.lastFailure().message;
+  for (int i = 2; i < odbc::kTableSlots; ++i) ASSERT_NE(Open(kNames), Value::Int(0)) << i;
+  EXPECT_EQ(Open(kNames), Value::Int(0));
+  EXPECT_EQ(Read(small, Value::Int(1)), Value::Str("master"));
 }
 
 TEST_F(Tables, ChineseTextTravelsBothWays) {
@@ -169,7 +209,7 @@ TEST_F(Tables, ChineseTextTravelsBothWays) {
   EXPECT_EQ(Read(h, Value::Str("name")), Value::Str(Gbk("销售库_log")));
   const Text path = Read(h, Value::Str("CurrentLocation")).AsText();
   EXPECT_NE(path.find(Gbk("\\销售库_log.ldf")), std::string::npos);
-  EXPECT_NE(sim.LogOf("rpc").front().text.find("db_id(N'销售库')"), std::string::npos);
+  EXPECT_NE(sim.LogOf("batch").front().text.find("db_id(N'销售库')"), std::string::npos);
   // A Chinese alias comes back as the column's name.
   const Value aliased = Open(Gbk("select name as 名称 from sys.databases"));
   EXPECT_EQ(Read(aliased, Value::Str(Gbk("名称"))), Value::Str("master"));
@@ -201,13 +241,13 @@ TEST_F(Tables, BracketsBecomeTheDriversQuoteOutsideLiterals) {
   const Value h = Open("select [name] from sys.databases where [name] = 'x]y'");
   ASSERT_NE(h, Value::Int(0));
   EXPECT_EQ(Read(h, Value::Str("name")), Value::Str("x]y"));
-  EXPECT_EQ(sim.LogOf("rpc").front().text,
+  EXPECT_EQ(sim.LogOf("batch").front().text,
             "select \"name\" from sys.databases where \"name\" = 'x]y'");
   const Value doubled = Open("select [[name]] from sys.databases where name = 'a[b'");
   ASSERT_NE(doubled, Value::Int(0));
   EXPECT_EQ(Read(doubled, Value::Int(1)), Value::Str("a[b"));
   bool seen = false;
-  for (const auto& e : sim.LogOf("rpc")) {
+  for (const auto& e : sim.LogOf("batch")) {
     seen = seen || e.text == "select [name] from sys.databases where name = 'a[b'";
   }
   EXPECT_TRUE(seen);

@@ -19,6 +19,12 @@ SETTINGS = "配置文件.ini"
 HISTORY = "清理记录.txt"
 
 
+def is_query(entry):
+    """Whether a logged request is one of the tool's queries: every table it opens is a SELECT,
+    and none of its statements is."""
+    return (entry.get("text") or "").lstrip()[:6].lower() == "select"
+
+
 def db(name, recovery="FULL", log_pages=1024, log_name=None, **extra):
     """A database whose log has `log_pages` pages (named name + "_log" unless told)."""
     log = {"name": log_name or name + "_log", "type": "LOG", "size": log_pages}
@@ -84,12 +90,13 @@ class Trace:
         return [row["cells"][column] for row in self.snapshots[snapshot]["list"]]
 
     def statements(self, address, kind="batch"):
-        """The texts the server received as plain batches (the cleanup's statements)."""
-        return [e["text"] for e in self.sql[address] if e["kind"] == kind]
+        """The texts the server received as plain batches that open no table (the cleanup's
+        statements)."""
+        return [e["text"] for e in self.sql[address] if e["kind"] == kind and not is_query(e)]
 
     def queries(self, address):
         """The texts of the result tables the tool opened (its catalogue queries)."""
-        return [e["text"] for e in self.sql[address] if e["kind"] == "rpc" and e.get("text")]
+        return [e["text"] for e in self.sql[address] if is_query(e)]
 
     def logins(self, address):
         return [e for e in self.sql[address] if e["kind"] == "login"]
