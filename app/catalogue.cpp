@@ -69,13 +69,16 @@ void ListLogs(App& app, bool local) {
   // One login serves the whole listing: every files table is released after reading, and a
   // connection that drops is reopened once for the query that found it gone.
   ReopenSecondConnection(app);
+  // Nothing writes the settings between the rows, so one read of the file serves every tick.
+  const IniSnapshot saved(settings::Path());
+  const Text ticks = Gbk(settings::k欲清理的库);
   for (int i = 0; i < n; ++i) {
     const Text name = ToText(app.mainDb.Read(names, 1));
     const bool lossy = app.mainDb.LastReadLossy();
     const int row = app.frame.ListInsertRow(kList);
     if (lossy) app.unnameableRows.insert(row);
     app.frame.ListSetCellText(kList, row, 1, name);
-    if (settings::ReadGbkKey(settings::k欲清理的库, name) == "1") {
+    if (saved.Read(ticks, name) == "1") {
       app.frame.ListSetCheckState(kList, row, 1);
     }
     app.frame.ListSetCellText(kList, row, 2, SizeOfRow(app, row, name, local));

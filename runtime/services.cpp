@@ -175,24 +175,37 @@ Text ExeFileName() {
 
 // ---- Settings file -------------------------------------------------------------------------
 
-Text IniRead(std::string_view file, std::string_view section, std::string_view key,
-             std::optional<std::string_view> def) {
+IniSnapshot::IniSnapshot(std::string_view file) {
+  std::string content;
+  if (file.empty() || platform::ReadWholeFile(file, content) != platform::ReadStatus::Ok) return;
+  auto decoded = Decode(content);
+  if (!decoded) return;
+  readable_ = true;
+  utf8_ = decoded->mark != Decoded::Mark::None;
+  text_ = std::move(decoded->text);
+}
+
+Text IniSnapshot::Read(std::string_view section, std::string_view key,
+                       std::optional<std::string_view> def) const {
   // Names lose what the platform's functions drop around them, as the writer's do; the file
   // name is taken as it is, by both.
   section = ini::TrimName(section);
   key = ini::TrimName(key);
-  if (file.empty() || section.empty() || key.empty()) return Text();
+  if (section.empty() || key.empty()) return Text();
   Text fallback(def.value_or(std::string_view()));
-
-  std::string content;
-  if (platform::ReadWholeFile(file, content) != platform::ReadStatus::Ok) return fallback;
-  const auto decoded = Decode(content);
-  if (!decoded) return fallback;
-  const auto found =
-      ini::Find(decoded->text, decoded->Name(section), decoded->Name(key), decoded->charset());
+  if (!readable_) return fallback;
+  const auto charset = utf8_ ? ini::Charset::Utf8 : ini::Charset::Gbk;
+  const auto found = utf8_ ? ini::Find(text_, GbkToUtf8(section), GbkToUtf8(key), charset)
+                           : ini::Find(text_, section, key, charset);
   if (!found) return fallback;
-  if (decoded->mark == Decoded::Mark::None) return Text(ini::CutValue(*found));
+  if (!utf8_) return Text(ini::CutValue(*found));
   return Text(ini::CutValue(Utf8ToGbk(*found)));
+}
+
+Text IniRead(std::string_view file, std::string_view section, std::string_view key,
+             std::optional<std::string_view> def) {
+  if (file.empty()) return Text();
+  return IniSnapshot(file).Read(section, key, def);
 }
 
 bool IniWrite(std::string_view file, std::string_view section, std::optional<std::string_view> key,

@@ -41,6 +41,19 @@ PathSplit SplitAtLastSeparator(std::string_view path, char separator);
 // that does not decode reads as missing and is never written.
 Text IniRead(std::string_view file, std::string_view section, std::string_view key,
              std::optional<std::string_view> def = {});
+// The settings file read once, for a run of reads that must see one state of it (a listing's
+// ticks, one per database): each Read answers as IniRead would have when the file was read.
+class IniSnapshot {
+ public:
+  explicit IniSnapshot(std::string_view file);
+  Text Read(std::string_view section, std::string_view key,
+            std::optional<std::string_view> def = {}) const;
+
+ private:
+  bool readable_ = false;  // false: every read gives its fallback
+  bool utf8_ = false;      // the file had a UTF-8 or UTF-16LE mark; text_ is UTF-8 then
+  std::string text_;
+};
 // Writes one key in place, keeping every other byte of the file; the first write creates the
 // file. Key absent: removes the section; value absent: removes the key. The file is replaced
 // atomically, so a failed write leaves the old settings intact. False when the file cannot be
